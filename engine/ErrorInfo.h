@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quellon {
+
+// The record of one failure. It is built where the failing operation ran and is used only to
+// build the error report.
+struct ErrorInfo {
+    std::int32_t Number = 0;  // the OS error code (errno) of the failing call
+    std::string Description;  // what went wrong, in words
+    std::string Source;       // the component in which the failure arose
+};
+
+} // namespace quellon

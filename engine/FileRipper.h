@@ -1,0 +1,63 @@
+#pragma once
+
+#include "FileSystem.h"
+#include "MessageBox.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quellon {
+
+// Where a wipe has got to; handed to WipeObserver::Progress.
+struct WipeProgress {
+    std::string_view path;
+    int phase = 0;               // 1 to 4
+    int pass = 0;                // 1 to 44, counted over all four phases
+    std::uint64_t bytesDone = 0; // of this pass
+    std::uint64_t bytesTotal = 0;
+};
+
+// Optional listener for one wipe. Progress is called at the end of every pass and, within a long
+// pass, at most about every 50 ms. CancelRequested is asked after each pass has been flushed and
+// closed; answering true stops the wipe there, leaving the file overwritten by the passes done.
+class WipeObserver {
+public:
+    virtual ~WipeObserver() = default;
+    virtual void Progress(const WipeProgress& progress) = 0;
+    virtual bool CancelRequested() = 0;
+};
+
+enum class WipeOutcome {
+    Wiped,     // overwritten 44 times, flushed and deleted
+    Failed,    // a step failed; the error report has been shown and dismissed
+    Cancelled, // the observer asked to stop; the file is left as the finished passes made it
+};
+
+// The wiping engine. It keeps nothing from one call to the next; the one object serves any number
+// of wipes. Failures are reported to the user through `messages` with the error report and never
+// reach the caller as anything but WipeOutcome::Failed.
+class FileRipper {
+public:
+    static constexpr int kPhases = 4;
+    static constexpr int kPassesPerPhase = 11;
+    static constexpr int kPasses = kPhases * kPassesPerPhase;
+    static constexpr const char* kSource = "FileRipper";
+
+    FileRipper(MessageBox& messages, FileSystem& files);
+
+    // Overwrites the file at `path` in four phases of 11 flushed passes over its whole length, cuts it
+    // to the last pattern (CR LF) and deletes it. A file that does not exist, in a folder that does,
+    // is created first. Any failure shows one error report, stops at once (nothing retried, the file
+    // not deleted) and returns normally.
+    void CleanQuellon(std::string path);
+
+    // The same wipe, telling `observer` (may be null) how it goes, and saying how it ended.
+    WipeOutcome Wipe(const std::string& path, WipeObserver* observer);
+
+private:
+    MessageBox& messages_;
+    FileSystem& files_;
+};
+
+} // namespace quellon

@@ -1,0 +1,265 @@
+// The wipe through the real file system: what the file holds after each phase, what is left at the
+// end, and how files that must not be wiped are refused.
+#include "WipeTestSupport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+#include <filesystem>
+#include <map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace quellon::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPatterns[] = {std::string("\0\0", 2), "0101010101\r\n", "********************\r\n", "\r\n"};
+
+struct SizeCase {
+    const char* name;
+    long size; // -1: the file does not exist before the wipe
+};
+
+// Name the row in test output instead of dumping its bytes.
+void PrintTo(const SizeCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+
+class WipeBySize : public WipeTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(WipeBySize, OverwritesEveryPhaseThenLeavesCrLfAndDeletes)
+{
+    const std::string path = dir.file("victim");
+    if (GetParam().size >= 0)
+        writeFile(path, repeated("secret!", static_cast<std::size_t>(GetParam().size)));
+
+    // Look at the file as each pass closes it; keep the state at each phase's end.
+    std::map<int, std::string> atPhaseEnd;
+    std::size_t block = 0;
+    int closes = 0;
+    files.beforeClose = [&](int fd) {
+        ++closes;
+        struct stat st {};
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        block = static_cast<std::size_t>(st.st_blksize);
+        if (closes % FileRipper::kPassesPerPhase == 0)
+            atPhaseEnd[closes / FileRipper::kPassesPerPhase] = readFile(path);
+    };
+    std::string beforeDelete;
+    files.beforeUnlink = [&](const std::string& p) { beforeDelete = readFile(p); };
+
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
+
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(closes, 44);
+    EXPECT_EQ(beforeDelete, "\r\n");
+    const std::size_t extent = extentFor(static_cast<std::size_t>(std::max(GetParam().size, 0L)), block);
+    for (int phase = 1; phase <= 3; ++phase)
+        EXPECT_EQ(atPhaseEnd[phase], repeated(kPatterns[phase - 1], extent)) << "after phase " << phase;
+    EXPECT_EQ(atPhaseEnd[4], "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, WipeBySize,
+                         ::testing::Values(SizeCase{"missing_file_in_an_existing_folder", -1},
+                                           SizeCase{"empty", 0}, SizeCase{"one_byte", 1},
+                                           SizeCase{"a_hundred_bytes", 100}, SizeCase{"one_whole_block", 4096},
+                                           SizeCase{"one_MiB", 1 << 20},
+                                           SizeCase{"larger_than_the_write_buffer_and_not_block_aligned",
+                                                    (9L << 20) + 3}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(WipeTest, SamePathTwiceWipesAndRecreatesWithoutReport)
+{
+    const std::string path = dir.file("twice");
+    writeFile(path, "data");
+    ripper.CleanQuellon(path);
+    EXPECT_FALSE(fs::exists(path));
+    ripper.CleanQuellon(path);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(files.count(FsCall::Unlink), 2);
+}
+
+TEST_F(WipeTest, ShortWritesAreContinuedNotTakenForSuccess)
+{
+    const std::string path = dir.file("short");
+    writeFile(path, std::string(10000, 'x'));
+    files.failOn({FsCall::Write, 1, 0, true}); // half of the first write, then go on normally
+    std::string afterFirstPass;
+    files.beforeClose = [&](int) {
+        if (afterFirstPass.empty())
+            afterFirstPass = readFile(path);
+    };
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(afterFirstPass.find('x'), std::string::npos);
+}
+
+TEST_F(WipeTest, SymbolicLinkOverwritesTheTargetAndDeletesTheLink)
+{
+    const std::string target = dir.file("target");
+    const std::string link = dir.file("link");
+    writeFile(target, std::string(5000, 's'));
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ripper.CleanQuellon(link);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_EQ(readFile(target), "\r\n");
+}
+
+// One report with the exact text, and the thing left exactly as it was.
+void expectOneRefusal(const RecordingMessageBox& messages, int number, const std::string& description)
+{
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].title, "ERROR");
+    EXPECT_EQ(messages.shown[0].flags, MB_ICONERROR);
+    EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({number, description, "FileRipper"}));
+}
+
+TEST_F(WipeTest, MissingFolderIsReportedAndNothingIsCreated)
+{
+    const std::string path = dir.file("no-such-folder/file");
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    expectOneRefusal(messages, ENOENT, "Cannot create \"" + path + "\": No such file or directory");
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST_F(WipeTest, DirectoryIsRefusedUntouched)
+{
+    const std::string path = dir.file("folder");
+    fs::create_directory(path);
+    writeFile(path + "/inside", "keep");
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    expectOneRefusal(messages, EISDIR, "Cannot open \"" + path + "\" for writing: Is a directory");
+    EXPECT_EQ(readFile(path + "/inside"), "keep");
+}
+
+TEST_F(WipeTest, FifoWithoutReaderDoesNotHangAndIsRefused)
+{
+    const std::string path = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    expectOneRefusal(messages, ENXIO, "Cannot open \"" + path + "\" for writing: No such device or address");
+    EXPECT_TRUE(fs::is_fifo(path));
+}
+
+TEST_F(WipeTest, FifoWithReaderIsRefusedAsNotARegularFile)
+{
+    const std::string path = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    char byte;
+    EXPECT_EQ(::read(reader, &byte, 1), 0) << "nothing may be written into the FIFO";
+    ::close(reader);
+    expectOneRefusal(messages, EINVAL, "\"" + path + "\" is not a regular file, so it was not wiped");
+    EXPECT_TRUE(fs::is_fifo(path));
+}
+
+TEST_F(WipeTest, CharacterDeviceIsRefusedUntouched)
+{
+    // A node of the null device, made in our own folder: even a failing test writes nowhere.
+    const std::string path = dir.file("null-device");
+    if (::mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "mknod is not allowed here (" << std::strerror(errno) << ")";
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    expectOneRefusal(messages, EINVAL, "\"" + path + "\" is not a regular file, so it was not wiped");
+    EXPECT_TRUE(fs::is_character_file(path));
+    EXPECT_EQ(files.count(FsCall::Write), 0);
+}
+
+TEST_F(WipeTest, ReadOnlyFileIsReportedUnchanged)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write any file; the fault tests cover a refused open";
+    const std::string path = dir.file("read-only");
+    writeFile(path, "precious");
+    fs::permissions(path, fs::perms::owner_read);
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    expectOneRefusal(messages, EACCES, "Cannot open \"" + path + "\" for writing: Permission denied");
+    EXPECT_EQ(readFile(path), "precious");
+}
+
+TEST_F(WipeTest, FileReplacedBetweenPassesIsNotTouched)
+{
+    const std::string path = dir.file("victim");
+    const std::string other = dir.file("other");
+    writeFile(path, "old");
+    writeFile(other, "someone else's");
+    int closes = 0;
+    files.beforeClose = [&](int) {
+        if (++closes == 3)
+            fs::rename(other, path);
+    };
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(messages.shown[0].prompt.find("was replaced by another file"), std::string::npos);
+    EXPECT_EQ(readFile(path), "someone else's");
+}
+
+class RecordingObserver final : public WipeObserver {
+public:
+    void Progress(const WipeProgress& p) override { seen.push_back(p); }
+    bool CancelRequested() override { return ++asked == cancelAfter; }
+    std::vector<WipeProgress> seen;
+    int asked = 0;
+    int cancelAfter = 0; // 0: never
+};
+
+TEST_F(WipeTest, ProgressReportsEveryPassInOrder)
+{
+    const std::string path = dir.file("small");
+    writeFile(path, "x");
+    RecordingObserver observer;
+    EXPECT_EQ(ripper.Wipe(path, &observer), WipeOutcome::Wiped);
+
+    int lastPass = 0;
+    std::uint64_t lastDone = 0;
+    std::vector<int> passesEnded;
+    for (const WipeProgress& p : observer.seen) {
+        EXPECT_EQ(p.path, path);
+        EXPECT_GE(p.pass, lastPass);
+        EXPECT_EQ(p.phase, (p.pass - 1) / 11 + 1);
+        if (p.pass == lastPass) {
+            EXPECT_GE(p.bytesDone, lastDone);
+        }
+        EXPECT_LE(p.bytesDone, p.bytesTotal);
+        if (p.bytesDone == p.bytesTotal)
+            passesEnded.push_back(p.pass);
+        lastPass = p.pass;
+        lastDone = p.bytesDone;
+    }
+    std::vector<int> all(44);
+    std::iota(all.begin(), all.end(), 1);
+    passesEnded.erase(std::unique(passesEnded.begin(), passesEnded.end()), passesEnded.end());
+    EXPECT_EQ(passesEnded, all);
+}
+
+TEST_F(WipeTest, CancelStopsAfterTheFlushedPassAndKeepsTheFile)
+{
+    const std::string path = dir.file("cancelled");
+    writeFile(path, std::string(3000, 'p'));
+    RecordingObserver observer;
+    observer.cancelAfter = 13; // after pass 13: phase 2 has begun
+    EXPECT_EQ(ripper.Wipe(path, &observer), WipeOutcome::Cancelled);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(files.count(FsCall::Close), 13);
+    EXPECT_EQ(files.count(FsCall::Sync), 13);
+    EXPECT_EQ(files.count(FsCall::Unlink), 0);
+    const std::string left = readFile(path);
+    EXPECT_EQ(left.size() % 4096, 0u);
+    EXPECT_EQ(left, repeated("0101010101\r\n", left.size()));
+}
+
+} // namespace
+} // namespace quellon::testing

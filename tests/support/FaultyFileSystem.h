@@ -1,0 +1,62 @@
+#pragma once
+
+#include "FileSystem.h"
+
+#include <functional>
+#include <map>
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace quellon::testing {
+
+// The kinds of call the engine makes to its file system.
+enum class FsCall { Open, Stat, StatFs, Write, Read, Sync, Truncate, SetFlags, Close, Unlink };
+
+// Wraps the real file system. It counts calls by kind, can make the Nth call of a kind fail with a
+// chosen errno (or, for writes, write only part and fail the next write), and lets a test look at
+// the file just before a close or the delete.
+class FaultyFileSystem final : public FileSystem {
+public:
+    struct Fault {
+        FsCall call;
+        int nth;             // 1-based count of that kind of call
+        int error;           // errno to return
+        bool partial = false; // writes: write half this time, return `error` on the next write
+    };
+
+    explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
+
+    void failOn(Fault fault) { faults_.push_back(fault); }
+    int count(FsCall call) const;
+
+    // Called with the open descriptor just before each close that the engine makes.
+    std::function<void(int fd)> beforeClose;
+    // Called with the path just before the engine deletes it.
+    std::function<void(const std::string& path)> beforeUnlink;
+    // Every call in order, for tests that check what ran after a failure.
+    std::vector<FsCall> log;
+
+    [[nodiscard]] int Open(const std::string& path, int flags, mode_t mode) override;
+    [[nodiscard]] int Stat(int fd, struct stat& st) override;
+    [[nodiscard]] int StatFs(int fd, struct statfs& st) override;
+    [[nodiscard]] ssize_t WriteAt(int fd, const void* data, size_t size, off_t offset) override;
+    [[nodiscard]] ssize_t ReadAt(int fd, void* data, size_t size, off_t offset) override;
+    [[nodiscard]] int Sync(int fd) override;
+    [[nodiscard]] int Truncate(int fd, off_t length) override;
+    [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
+    [[nodiscard]] int Close(int fd) override;
+    [[nodiscard]] int Unlink(const std::string& path) override;
+
+private:
+    // Counts the call; returns the errno to inject (0 for none).
+    int enter(FsCall call);
+
+    FileSystem& real_;
+    std::vector<Fault> faults_;
+    std::map<FsCall, int> counts_;
+    int pendingWriteError_ = 0;
+    bool halfWrite_ = false;
+};
+
+} // namespace quellon::testing
