@@ -1,0 +1,13 @@
+#pragma once
+
+#include "LinkOpener.h"
+
+namespace quellon {
+
+// Opens links through QDesktopServices::openUrl.
+class DesktopLinkOpener final : public LinkOpener {
+public:
+    void Open(const std::string& link) override;
+};
+
+} // namespace quellon

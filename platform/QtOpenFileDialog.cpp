@@ -1,0 +1,57 @@
+#include "QtOpenFileDialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace quellon {
+
+QStringList QtNameFilters(std::string_view filter)
+{
+    const QStringList parts =
+        QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size())).split(QLatin1Char('|'));
+    QStringList result;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList globs;
+        for (const QString& glob : parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString trimmed = glob.trimmed();
+            if (trimmed.isEmpty())
+                continue;
+            // On Windows "*.*" also matches names without a dot; Qt's "*" is that glob.
+            globs.append(trimmed == QLatin1String("*.*") ? QStringLiteral("*") : trimmed);
+        }
+        if (globs.isEmpty())
+            continue;
+        result.append(parts.at(i) + QStringLiteral(" (") + globs.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    }
+    return result;
+}
+
+void QtOpenFileDialog::ShowOpen()
+{
+    QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(DialogTitle));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode((Flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    // The descriptions already name their patterns, as Windows filters do.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    const QStringList filters = QtNameFilters(Filter);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
+    if (!lastFolder_.isEmpty())
+        dialog.setDirectory(lastFolder_);
+
+    fileName_.clear();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.constFirst().isEmpty())
+        return;
+
+    const QString path = QDir::toNativeSeparators(chosen.constFirst());
+    lastFolder_ = QFileInfo(path).absolutePath();
+    fileName_ = QFile::encodeName(path).toStdString();
+}
+
+} // namespace quellon
