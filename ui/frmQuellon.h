@@ -1,0 +1,95 @@
+#pragma once
+
+// frmQuellon, the program's one window.
+//
+// Start-up (app/) builds the real services, creates this window and shows it; closing the window,
+// by "&Quit" answered Yes or by the window manager, ends the program. Loading the window
+// (Form_Load) creates the one FileRipper, kept in Ripper for the window's whole life.
+//
+// The wipe queue is the content of List1: paths in the order added, duplicates allowed, never an
+// empty one. "Add..." (BROWSE_Click) appends the path chosen in the open-file dialog File,
+// "&Remove..." (Remove_Click) takes out the selected entry, "Clear" (CLEARbtn_Click) empties the
+// list; none of them touches a file. "&Wipe All" (Delete_Click) selects each entry in turn, top to
+// bottom, and hands its path to Ripper, which overwrites and deletes the file or shows the error
+// report itself; then the run empties the list if optcls is ticked and reports completion.
+//
+// The message box, the open-file dialog, the "mailto:" opener and the file system come in through
+// WindowServices, so tests put recording fakes in their place. Everything runs on the UI thread;
+// every box and the dialog are modal, so no handler starts while another is still running.
+
+#include "FileRipper.h"
+#include "FileSystem.h"
+#include "LinkOpener.h"
+#include "MessageBox.h"
+#include "OpenFileDialog.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace quellon {
+
+// What the window uses of the desktop and the disk. Each must outlive the window.
+struct WindowServices {
+    MessageBox& messages;  // every message box of the window and of Ripper
+    OpenFileDialog& File;  // the dialog behind "Add..."
+    LinkOpener& links;     // opens the contact label's "mailto:" link
+    FileSystem& files;     // what Ripper wipes through
+};
+
+class frmQuellon final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frmQuellon(const WindowServices& services, QWidget* parent = nullptr);
+    ~frmQuellon() override;
+
+    frmQuellon(const frmQuellon&) = delete;
+    frmQuellon& operator=(const frmQuellon&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Form_Load();
+    void BROWSE_Click();
+    void Remove_Click();
+    void CLEARbtn_Click();
+    void Delete_Click();
+    void Quit_Click();
+    void Label4_Click();
+
+    // The text of the selected entry of List1, or the empty string when none is selected.
+    [[nodiscard]] QString ListText() const;
+
+    MessageBox& messages_;
+    OpenFileDialog& File;
+    LinkOpener& links_;
+    FileSystem& files_;
+    std::unique_ptr<FileRipper> Ripper;
+
+    QLabel* Label1 = nullptr;
+    QListWidget* List1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QPushButton* Remove = nullptr;
+    QPushButton* BROWSE = nullptr;
+    QPushButton* CLEARbtn = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QPushButton* Delete = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QPushButton* Quit = nullptr;
+    QLabel* Label2 = nullptr;
+    QGroupBox* Frame5 = nullptr;
+    QCheckBox* optcls = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Image1 = nullptr;
+};
+
+} // namespace quellon
