@@ -1,0 +1,31 @@
+// Start-up: wires the real services into the main window and runs the event loop until the window
+// has been closed.
+#include "DesktopLinkOpener.h"
+#include "FileSystem.h"
+#include "QtMessageBox.h"
+#include "QtOpenFileDialog.h"
+#include "frmQuellon.h"
+
+#include <QApplication>
+
+namespace {
+
+// The start-up form: never displayed. Loading it shows the main window non-modally; after that it
+// is gone, and the program lives as long as the main window does.
+struct hidden {
+    static void Form_Load(QWidget& mainWindow) { mainWindow.show(); }
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    quellon::QtMessageBox messages;
+    quellon::QtOpenFileDialog dialog;
+    quellon::DesktopLinkOpener links;
+    quellon::PosixFileSystem files;
+    quellon::frmQuellon window({messages, dialog, links, files});
+    hidden::Form_Load(window);
+    return QApplication::exec();
+}
