@@ -1,0 +1,266 @@
+// The window as laid out: where every control stands, what it says and in which face, the window's
+// size, the keyboard's way through the controls, and its state right after start-up.
+
+#include "WindowFixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
+#include <QTest>
+
+#include <optional>
+
+namespace quellon::uitest {
+namespace {
+
+enum class Face {
+    Default,     // the window's font
+    Bold975,     // sans-serif 9.75 pt bold (smaller only if the caption would not fit)
+    Regular975,  // sans-serif 9.75 pt regular (likewise)
+};
+
+struct ControlRow {
+    const char* name;
+    const char* parent;
+    QRect geometry; // in pixels: the twips of the layout divided by 15
+    const char* caption;
+    Face face;
+    std::optional<QColor> textColour;
+};
+
+void PrintTo(const ControlRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const ControlRow kControls[] = {
+    {"Label1", "frmQuellon", {125, 16, 289, 17}, "Enter the file or files that you want to wipe, in the box below",
+     Face::Default, std::nullopt},
+    {"List1", "frmQuellon", {5, 40, 529, 82}, nullptr, Face::Default, std::nullopt},
+    {"Frame2", "frmQuellon", {157, 136, 225, 81}, "", Face::Default, std::nullopt},
+    {"Remove", "Frame2", {112, 16, 97, 25}, "&Remove...", Face::Bold975, std::nullopt},
+    {"BROWSE", "Frame2", {8, 16, 97, 25}, "Add...", Face::Bold975, std::nullopt},
+    {"CLEARbtn", "Frame2", {72, 48, 65, 25}, "Clear", Face::Default, std::nullopt},
+    {"Frame3", "frmQuellon", {209, 224, 121, 57}, "", Face::Default, std::nullopt},
+    {"Delete", "Frame3", {16, 16, 97, 33}, "&Wipe All", Face::Bold975, std::nullopt},
+    {"Frame4", "frmQuellon", {221, 352, 97, 57}, "", Face::Default, std::nullopt},
+    {"Quit", "Frame4", {8, 16, 81, 33}, "&Quit", Face::Bold975, std::nullopt},
+    {"Label2", "frmQuellon", {8, 232, 161, 49}, "Files wiped can't be recovered by file recovery programs.",
+     Face::Bold975, QColor(255, 0, 0)},
+    {"Frame5", "frmQuellon", {8, 136, 145, 41}, "", Face::Default, std::nullopt},
+    {"optcls", "Frame5", {8, 8, 129, 25}, "Clear List when done.", Face::Default, std::nullopt},
+    {"Label3", "frmQuellon", {8, 384, 105, 17}, "Send your email(s) to:", Face::Default, std::nullopt},
+    {"Label4", "frmQuellon", {8, 400, 169, 17}, "support@quellon.example", Face::Regular975, QColor(0, 0, 255)},
+    {"Image1", "frmQuellon", {376, 224, 156, 157}, nullptr, Face::Default, std::nullopt},
+};
+
+QString CaptionOf(QWidget& control)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(&control))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(&control))
+        return label->text();
+    if (auto* frame = qobject_cast<QGroupBox*>(&control))
+        return frame->title();
+    return {};
+}
+
+class ControlLayout : public WindowTest, public ::testing::WithParamInterface<ControlRow> {};
+class CaptionFit : public ControlLayout {};
+
+std::vector<ControlRow> Captioned()
+{
+    std::vector<ControlRow> rows;
+    for (const ControlRow& row : kControls) {
+        if (row.caption != nullptr && *row.caption != '\0')
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST_P(ControlLayout, StandsInPlaceWithItsCaptionFaceAndColour)
+{
+    const ControlRow& row = GetParam();
+    auto* control = child<QWidget>(row.name);
+    ASSERT_NE(control, nullptr);
+
+    EXPECT_EQ(control->geometry(), row.geometry);
+    ASSERT_NE(control->parentWidget(), nullptr);
+    EXPECT_EQ(control->parentWidget()->objectName(), QLatin1String(row.parent));
+    if (row.caption != nullptr) {
+        EXPECT_EQ(CaptionOf(*control), QString::fromUtf8(row.caption));
+    }
+
+    const QFont font = control->font();
+    const QFont windowFont = window->font();
+    EXPECT_EQ(font.family(), windowFont.family());
+    EXPECT_FALSE(font.underline());
+    switch (row.face) {
+    case Face::Default:
+        EXPECT_EQ(font.weight(), windowFont.weight());
+        EXPECT_LE(font.pointSizeF(), windowFont.pointSizeF());
+        break;
+    case Face::Bold975:
+    case Face::Regular975:
+        EXPECT_EQ(font.weight(), row.face == Face::Bold975 ? QFont::Bold : QFont::Normal);
+        EXPECT_LE(font.pointSizeF(), 9.75);
+        EXPECT_GE(font.pointSizeF(), 6.0);
+        break;
+    }
+    const QColor text = control->palette().color(QPalette::WindowText);
+    if (row.textColour) {
+        EXPECT_EQ(text, *row.textColour);
+    } else {
+        EXPECT_EQ(text, window->palette().color(QPalette::WindowText));
+    }
+}
+
+// What a caption needs to be drawn uncut: its label's whole box, a button less a few pixels of
+// frame on each side, a check box less its indicator.
+TEST_P(CaptionFit, CaptionIsNotClipped)
+{
+    const ControlRow& row = GetParam();
+    auto* control = child<QWidget>(row.name);
+    ASSERT_NE(control, nullptr);
+
+    const QFontMetrics metrics(control->font());
+    const QString caption = CaptionOf(*control);
+    QRect room = control->rect();
+    int flags = Qt::TextShowMnemonic;
+    if (qobject_cast<QPushButton*>(control) != nullptr) {
+        room.adjust(3, 3, -3, -3);
+    } else if (qobject_cast<QCheckBox*>(control) != nullptr) {
+        const QStyle* style = control->style();
+        room.setLeft(style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, control) +
+                     style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, control));
+    } else if (auto* label = qobject_cast<QLabel*>(control); label != nullptr && label->wordWrap()) {
+        flags |= Qt::TextWordWrap;
+    }
+    if (row.parent == std::string("frmQuellon"))
+        room &= window->rect().translated(-control->pos()); // the part inside the window
+
+    const QRect needed = metrics.boundingRect(QRect(QPoint(0, 0), room.size()), flags, caption);
+    EXPECT_LE(needed.width(), room.width()) << "caption \"" << caption.toStdString() << "\" at "
+                                            << control->font().pointSizeF() << " pt";
+    EXPECT_LE(needed.height(), room.height()) << "caption \"" << caption.toStdString() << "\" at "
+                                              << control->font().pointSizeF() << " pt";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryControl, ControlLayout, ::testing::ValuesIn(kControls), RowName<ControlRow>);
+INSTANTIATE_TEST_SUITE_P(EveryCaption, CaptionFit, ::testing::ValuesIn(Captioned()), RowName<ControlRow>);
+
+TEST_F(WindowTest, WindowHasItsTitleIconAndFixedSize)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Quellon v 1.0"));
+    EXPECT_EQ(window->size(), QSize(539, 416));
+    EXPECT_EQ(window->minimumSize(), QSize(539, 416));
+    EXPECT_EQ(window->maximumSize(), QSize(539, 416));
+    const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+    EXPECT_TRUE(iconSizes.contains(QSize(16, 16)));
+    EXPECT_TRUE(iconSizes.contains(QSize(32, 32)));
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+
+    auto* picture = child<QLabel>("Image1");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->pixmap().size(), QSize(156, 157));
+}
+
+TEST_F(WindowTest, StartsWithAnEmptyQueueUntickedBoxAndFocusInTheList)
+{
+    EXPECT_EQ(list()->count(), 0);
+    EXPECT_EQ(list()->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_FALSE(list()->isSortingEnabled());
+    EXPECT_FALSE(child<QCheckBox>("optcls")->isChecked());
+    EXPECT_EQ(QApplication::focusWidget(), list());
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(WindowTest, TabVisitsTheControlsInOrderBothWays)
+{
+    const QStringList forward = {QStringLiteral("Remove"), QStringLiteral("BROWSE"), QStringLiteral("CLEARbtn"),
+                                 QStringLiteral("Delete"), QStringLiteral("Quit"),   QStringLiteral("optcls"),
+                                 QStringLiteral("List1")};
+    QStringList visited;
+    for (qsizetype i = 0; i < forward.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.append(QApplication::focusWidget()->objectName());
+    }
+    EXPECT_EQ(visited, forward);
+
+    QStringList backward;
+    for (qsizetype i = 0; i < forward.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        backward.append(QApplication::focusWidget()->objectName());
+    }
+    const QStringList expectedBack = {QStringLiteral("optcls"), QStringLiteral("Quit"),   QStringLiteral("Delete"),
+                                      QStringLiteral("CLEARbtn"), QStringLiteral("BROWSE"), QStringLiteral("Remove"),
+                                      QStringLiteral("List1")};
+    EXPECT_EQ(backward, expectedBack);
+}
+
+struct KeyRow {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    const char* prompt; // the one box the key brings up, or nullptr for none
+    int flags;
+    const char* title;
+};
+
+void PrintTo(const KeyRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+// With an empty queue each command answers with a box of its own, which tells which one ran.
+const KeyRow kKeys[] = {
+    {"AltR_PressesRemove", Qt::Key_R, Qt::AltModifier, "Select something to delete.", 0x40, "Nothing to delete."},
+    {"AltW_PressesWipeAll", Qt::Key_W, Qt::AltModifier, "There is nothing to delete.", 0x10, "Quellon"},
+    {"AltQ_PressesQuit", Qt::Key_Q, Qt::AltModifier, "Are you sure you want to quit?", 4, "Quellon"},
+    {"AltA_DoesNothing", Qt::Key_A, Qt::AltModifier, nullptr, 0, nullptr},
+    {"AltC_DoesNothing", Qt::Key_C, Qt::AltModifier, nullptr, 0, nullptr},
+    {"Enter_DoesNothing", Qt::Key_Return, Qt::NoModifier, nullptr, 0, nullptr},
+    {"Escape_DoesNothing", Qt::Key_Escape, Qt::NoModifier, nullptr, 0, nullptr},
+};
+
+class AccessKey : public WindowTest, public ::testing::WithParamInterface<KeyRow> {};
+
+TEST_P(AccessKey, RunsOnlyItsOwnCommand)
+{
+    const KeyRow& row = GetParam();
+    messages.answer = IDNO;
+    for (const char* focus : {"List1", "optcls", "BROWSE"}) {
+        messages.shown.clear();
+        child<QWidget>(focus)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), row.key, row.modifiers);
+        // An access key clicks its button the way the mouse would, after a short visible press.
+        if (row.prompt == nullptr)
+            QTest::qWait(250);
+        else
+            static_cast<void>(QTest::qWaitFor([this] { return !messages.shown.empty(); }, 2000));
+
+        if (row.prompt == nullptr) {
+            EXPECT_TRUE(messages.shown.empty()) << "focus in " << focus << ": " << messages.shown.front().prompt;
+        } else {
+            ASSERT_EQ(messages.shown.size(), 1u) << "focus in " << focus;
+            EXPECT_EQ(messages.shown[0].prompt, row.prompt);
+            EXPECT_EQ(messages.shown[0].flags, row.flags);
+            EXPECT_EQ(messages.shown[0].title, row.title);
+        }
+        EXPECT_TRUE(dialog.uses.empty()) << "focus in " << focus;
+        EXPECT_TRUE(window->isVisible());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, AccessKey, ::testing::ValuesIn(kKeys),
+                         RowName<KeyRow>);
+
+} // namespace
+} // namespace quellon::uitest

@@ -1,0 +1,285 @@
+// The Qt stand-ins for the desktop's services, shown for real under the offscreen platform: each
+// modal box or dialog is found as the active modal widget, copied, answered, and only checked
+// after it has closed.
+
+#include "WindowFixture.h"
+
+#include "ErrorReport.h"
+#include "QtMessageBox.h"
+#include "QtOpenFileDialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace quellon::uitest {
+namespace {
+
+// Waits for a modal widget of type Dialog to come up while the code under test blocks in its event
+// loop, and hands it to `answer`, which must close it.
+template <typename Dialog>
+class ModalAnswerer {
+public:
+    explicit ModalAnswerer(std::function<void(Dialog&)> answer) : answer_(std::move(answer))
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget()); dialog && dialog->isVisible()) {
+                timer_.stop();
+                answered_ = true;
+                answer_(*dialog);
+            }
+        });
+        timer_.start();
+    }
+
+    [[nodiscard]] bool answered() const { return answered_; }
+
+private:
+    std::function<void(Dialog&)> answer_;
+    QTimer timer_;
+    bool answered_ = false;
+};
+
+enum class Answer { Ok, Yes, No, Enter, Escape };
+
+struct BoxRow {
+    const char* name;
+    std::string prompt;
+    int flags;
+    std::string title;
+    Answer answer;
+    QString shownText;
+    QString shownTitle;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+    int result;
+};
+
+void PrintTo(const BoxRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const BoxRow kBoxes[] = {
+    {"ErrorWithoutTitleCarriesTheProgramsTitle", "There is nothing to delete.", 0x10, "", Answer::Ok,
+     QStringLiteral("There is nothing to delete."), QStringLiteral("Quellon"), QMessageBox::Critical,
+     QMessageBox::Ok, QMessageBox::Ok, IDOK},
+    {"InformationKeepsItsTitle", "All File(s) have been wiped.", 0x40, "DONE", Answer::Enter,
+     QStringLiteral("All File(s) have been wiped."), QStringLiteral("DONE"), QMessageBox::Information,
+     QMessageBox::Ok, QMessageBox::Ok, IDOK},
+    {"CrLfBreaksLinesAndTabsStay", "one\r\ntwo\r\n\r\n\tthree", 0x10, "ERROR", Answer::Escape,
+     QStringLiteral("one\ntwo\n\n\tthree"), QStringLiteral("ERROR"), QMessageBox::Critical, QMessageBox::Ok,
+     QMessageBox::Ok, IDOK},
+    {"MarkupIsShownAsText", "<b>x</b> & <i>y</i>", 0x40, "t", Answer::Ok, QStringLiteral("<b>x</b> & <i>y</i>"),
+     QStringLiteral("t"), QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, IDOK},
+    {"YesNoAnsweredYes", "Are you sure you want to quit?", 4, "Quellon", Answer::Yes,
+     QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Quellon"), QMessageBox::NoIcon,
+     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDYES},
+    {"YesNoAnsweredNo", "Sure?", 4, "", Answer::No, QStringLiteral("Sure?"), QStringLiteral("Quellon"),
+     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDNO},
+    {"YesNoEnterIsYes", "Sure?", 4, "Q", Answer::Enter, QStringLiteral("Sure?"), QStringLiteral("Q"),
+     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDYES},
+    {"YesNoEscapeIsNo", "Sure?", 4, "Q", Answer::Escape, QStringLiteral("Sure?"), QStringLiteral("Q"),
+     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDNO},
+};
+
+class RealMessageBox : public ::testing::TestWithParam<BoxRow> {};
+
+TEST_P(RealMessageBox, ShowsWhatItWasAskedAndAnswersWithTheButtonPressed)
+{
+    const BoxRow& row = GetParam();
+    struct Seen {
+        QString text, title;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        Qt::TextFormat format = Qt::AutoText;
+    } seen;
+
+    ModalAnswerer<QMessageBox> answerer([&](QMessageBox& box) {
+        seen.text = box.text();
+        seen.title = box.windowTitle();
+        seen.icon = box.icon();
+        seen.buttons = box.standardButtons();
+        if (box.defaultButton() != nullptr)
+            seen.defaultButton = box.standardButton(box.defaultButton());
+        seen.format = box.textFormat();
+        switch (row.answer) {
+        case Answer::Ok:
+            QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton);
+            break;
+        case Answer::Yes:
+            QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton);
+            break;
+        case Answer::No:
+            QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton);
+            break;
+        case Answer::Enter:
+            QTest::keyClick(&box, Qt::Key_Return);
+            break;
+        case Answer::Escape:
+            QTest::keyClick(&box, Qt::Key_Escape);
+            break;
+        }
+        if (box.isVisible()) // never leave a box up behind a failed answer
+            box.done(QMessageBox::Cancel);
+    });
+    QtMessageBox messages;
+    const int result = messages.Show(row.prompt, row.flags, row.title);
+
+    ASSERT_TRUE(answerer.answered());
+    EXPECT_EQ(seen.text, row.shownText);
+    EXPECT_EQ(seen.title, row.shownTitle);
+    EXPECT_EQ(seen.icon, row.icon);
+    EXPECT_EQ(seen.buttons, row.buttons);
+    EXPECT_EQ(seen.defaultButton, row.defaultButton);
+    EXPECT_EQ(seen.format, Qt::PlainText);
+    EXPECT_EQ(result, row.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, RealMessageBox, ::testing::ValuesIn(kBoxes),
+                         RowName<BoxRow>);
+
+TEST(RealMessageBox, ShowsTheErrorReportAsFiveLines)
+{
+    QString shown;
+    QString title;
+    ModalAnswerer<QMessageBox> answerer([&](QMessageBox& box) {
+        shown = box.text();
+        title = box.windowTitle();
+        QTest::keyClick(&box, Qt::Key_Return);
+    });
+    QtMessageBox messages;
+    ShowErrorReport(messages, ErrorInfo{-53, "File <not> found", "FileRipper"});
+
+    ASSERT_TRUE(answerer.answered());
+    EXPECT_EQ(title, QStringLiteral("ERROR"));
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 5) << shown.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("Error description: File <not> found"));
+    EXPECT_EQ(lines[1], QStringLiteral("Error Source: FileRipper"));
+    EXPECT_EQ(lines[2], QStringLiteral("Error Number: -53"));
+    EXPECT_EQ(lines[3], QString());
+    EXPECT_TRUE(lines[4].startsWith(QLatin1Char('\t'))) << lines[4].toStdString();
+    EXPECT_TRUE(lines[4].endsWith(QLatin1String(kSupportAddress))) << lines[4].toStdString();
+}
+
+struct FilterRow {
+    const char* name;
+    const char* filter;
+    QStringList expected;
+};
+
+void PrintTo(const FilterRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const FilterRow kFilters[] = {
+    {"StarDotStarMeansEveryFile", "All Files(*.*)|*.*", {QStringLiteral("All Files(*.*) (*)")}},
+    {"SeveralPairsAndGlobs",
+     "Text|*.txt;*.log|All|*.*",
+     {QStringLiteral("Text (*.txt *.log)"), QStringLiteral("All (*)")}},
+    {"OnlyAWholeStarDotStarIsWidened", "Backups|*.*.bak", {QStringLiteral("Backups (*.*.bak)")}},
+    {"DescriptionWithoutPatternIsDropped", "Text|*.txt|Orphan", {QStringLiteral("Text (*.txt)")}},
+    {"EmptyFilterGivesNoFilter", "", {}},
+};
+
+class FilterTranslation : public ::testing::TestWithParam<FilterRow> {};
+
+TEST_P(FilterTranslation, GivesQtsForm)
+{
+    EXPECT_EQ(QtNameFilters(GetParam().filter), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, FilterTranslation, ::testing::ValuesIn(kFilters),
+                         RowName<FilterRow>);
+
+// One use of the real dialog: what it showed, and the FileName it reported afterwards.
+struct DialogUse {
+    QString title;
+    QStringList filters;
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    QString folder;
+    std::string fileName;
+};
+
+DialogUse UseDialog(QtOpenFileDialog& dialog, const std::function<void(QFileDialog&)>& answer)
+{
+    DialogUse use;
+    ModalAnswerer<QFileDialog> answerer([&](QFileDialog& shown) {
+        use.title = shown.windowTitle();
+        use.filters = shown.nameFilters();
+        use.mode = shown.fileMode();
+        use.folder = shown.directory().absolutePath();
+        answer(shown);
+        if (shown.isVisible())
+            shown.reject();
+    });
+    dialog.ShowOpen();
+    EXPECT_TRUE(answerer.answered());
+    use.fileName = dialog.FileName();
+    return use;
+}
+
+TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString chosen = dir.filePath(QStringLiteral("chosen.txt"));
+    {
+        QFile file(chosen);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+    }
+    QtOpenFileDialog dialog;
+    dialog.DialogTitle = "File Explorer";
+    dialog.Flags = OFN_EXPLORER;
+    dialog.Filter = "All Files(*.*)|*.*";
+
+    const DialogUse pick = UseDialog(dialog, [&](QFileDialog& shown) {
+        shown.setDirectory(dir.path());
+        shown.selectFile(chosen);
+        static_cast<QDialog&>(shown).accept(); // as the Open button does
+    });
+    const DialogUse typed = UseDialog(dialog, [&](QFileDialog& shown) {
+        shown.selectFile(dir.filePath(QStringLiteral("not yet there.txt")));
+        static_cast<QDialog&>(shown).accept(); // as the Open button does
+    });
+    const DialogUse cancel = UseDialog(dialog, [](QFileDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); });
+
+    EXPECT_EQ(pick.title, QStringLiteral("File Explorer"));
+    EXPECT_EQ(pick.filters, QStringList{QStringLiteral("All Files(*.*) (*)")});
+    EXPECT_EQ(pick.mode, QFileDialog::AnyFile);
+    EXPECT_EQ(pick.fileName, QFile::encodeName(chosen).toStdString());
+
+    EXPECT_EQ(typed.folder, dir.path()) << "opens in the folder of the last file chosen";
+    EXPECT_EQ(typed.fileName, QFile::encodeName(dir.filePath(QStringLiteral("not yet there.txt"))).toStdString());
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("not yet there.txt"))));
+
+    EXPECT_EQ(cancel.folder, dir.path());
+    EXPECT_EQ(cancel.fileName, "") << "a cancel never brings back an earlier choice";
+}
+
+TEST(RealOpenFileDialog, FileMustExistAsksForAnExistingFile)
+{
+    QtOpenFileDialog dialog;
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST;
+    const DialogUse use = UseDialog(dialog, [](QFileDialog& shown) { shown.reject(); });
+    EXPECT_EQ(use.mode, QFileDialog::ExistingFile);
+    EXPECT_EQ(use.fileName, "");
+}
+
+} // namespace
+} // namespace quellon::uitest

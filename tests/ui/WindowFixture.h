@@ -1,0 +1,117 @@
+#pragma once
+
+// The main window with recording fakes in place of the desktop's services, shown and active under
+// the offscreen platform, and helpers that drive it as a user would: by mouse and keyboard on the
+// controls, found by their object names.
+
+#include "FaultyFileSystem.h"
+#include "FileSystem.h"
+#include "LinkOpener.h"
+#include "MessageBox.h"
+#include "OpenFileDialog.h"
+#include "frmQuellon.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAbstractButton;
+class QListWidget;
+
+namespace quellon::uitest {
+
+// Records every box with the state of the queue at the moment it was shown, and answers `answer`.
+class WatchingMessageBox final : public MessageBox {
+public:
+    struct Shown {
+        std::string prompt;
+        int flags = 0;
+        std::string title;
+        int entries = -1;     // entries in the queue while the box was up
+        int selectedRow = -1; // the selected entry then (-1: none)
+    };
+
+    int Show(const std::string& prompt, int flags, const std::string& title) override;
+
+    std::vector<Shown> shown;
+    int answer = IDOK;
+    std::function<void(Shown&)> look; // fills in the queue's state
+};
+
+// Records how the window set the dialog up for each use and answers with the next scripted name;
+// "" (or running out of answers) is a cancel.
+class ScriptedDialog final : public OpenFileDialog {
+public:
+    struct Use {
+        std::string title;
+        std::uint32_t flags = 0;
+        std::string filter;
+    };
+
+    void ShowOpen() override;
+
+    std::deque<std::string> answers;
+    std::vector<Use> uses;
+};
+
+class RecordingLinkOpener final : public LinkOpener {
+public:
+    void Open(const std::string& link) override { opened.push_back(link); }
+    std::vector<std::string> opened;
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The control of the window with this object name; fails the test when there is none.
+    template <typename Control>
+    Control* child(const char* name)
+    {
+        auto* control = window->findChild<Control*>(QLatin1String(name));
+        EXPECT_NE(control, nullptr) << "no control named " << name;
+        return control;
+    }
+
+    QListWidget* list();
+    void click(const char* buttonName);
+    // Queues each path through "Add..." as if the user had chosen it in the dialog.
+    void add(const std::vector<std::string>& paths);
+    // Selects the entry at `row` by clicking on it.
+    void selectRow(int row);
+    [[nodiscard]] QStringList entries();
+    [[nodiscard]] int selectedRow();
+
+    // A path inside this test's own temporary folder (nothing is created).
+    [[nodiscard]] std::string pathFor(const std::string& name) const;
+    // Creates a file of this test's own with `contents` and returns its path.
+    std::string createFile(const std::string& name, const std::string& contents);
+
+    QTemporaryDir dir;
+    PosixFileSystem realFiles;
+    testing::FaultyFileSystem files{realFiles};
+    WatchingMessageBox messages;
+    ScriptedDialog dialog;
+    RecordingLinkOpener links;
+    std::unique_ptr<frmQuellon> window;
+};
+
+[[nodiscard]] bool Exists(const std::string& path);
+
+// Names a row of a parameterised test after its `name` field.
+template <typename Row>
+std::string RowName(const ::testing::TestParamInfo<Row>& row)
+{
+    return row.param.name;
+}
+
+} // namespace quellon::uitest
