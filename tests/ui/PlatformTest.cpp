@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -234,6 +235,15 @@ DialogUse UseDialog(QtOpenFileDialog& dialog, const std::function<void(QFileDial
     return use;
 }
 
+// Types `name` into the dialog's file name box and presses Enter, as a user choosing a file does.
+void TypeAndOpen(QFileDialog& shown, const QString& name)
+{
+    auto* edit = shown.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(name);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
 TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
 {
     QTemporaryDir dir;
@@ -248,15 +258,9 @@ TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
     dialog.Flags = OFN_EXPLORER;
     dialog.Filter = "All Files(*.*)|*.*";
 
-    const DialogUse pick = UseDialog(dialog, [&](QFileDialog& shown) {
-        shown.setDirectory(dir.path());
-        shown.selectFile(chosen);
-        static_cast<QDialog&>(shown).accept(); // as the Open button does
-    });
-    const DialogUse typed = UseDialog(dialog, [&](QFileDialog& shown) {
-        shown.selectFile(dir.filePath(QStringLiteral("not yet there.txt")));
-        static_cast<QDialog&>(shown).accept(); // as the Open button does
-    });
+    const DialogUse pick = UseDialog(dialog, [&](QFileDialog& shown) { TypeAndOpen(shown, chosen); });
+    const DialogUse typed =
+        UseDialog(dialog, [](QFileDialog& shown) { TypeAndOpen(shown, QStringLiteral("not yet there.txt")); });
     const DialogUse cancel = UseDialog(dialog, [](QFileDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); });
 
     EXPECT_EQ(pick.title, QStringLiteral("File Explorer"));
