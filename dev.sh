@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev qt6-base-dev
-          e2fsprogs btrfs-progs xfsprogs util-linux coreutils)
+          e2fsprogs btrfs-progs xfsprogs util-linux coreutils time)
 
 install_missing() {
     local missing=() p

@@ -12,6 +12,7 @@
 #   RUNS=3           runs of each command per size (the commands alternate)
 #   SMALL=1000       number of 4 KiB files for the many-small-files run (0 to skip)
 #   TOOLS="limit quellon shred"
+#   VARIANT=PATH     another build of quellon-wipe, measured as tool "variant" (add it to TOOLS)
 #
 # The raw limit is 44 runs of `dd if=/dev/zero of=F bs=1M conv=notrunc,fdatasync` over the same
 # existing file: what the storage gives for 44 synced full overwrites. Speed is file size x 44 / time.
@@ -78,6 +79,7 @@ for mib in $sizes; do
             case $tool in
             limit) measure limit "${mib}MiB" "$mib" bash -c "$(declare -f limit); limit \"\$1\" \"\$2\"" _ "$f" "$mib" ;;
             quellon) measure quellon "${mib}MiB" "$mib" "$wipe" "$f" ;;
+            variant) measure variant "${mib}MiB" "$mib" "$VARIANT" "$f" ;;
             shred) measure shred "${mib}MiB" "$mib" shred -n 44 -u "$f" ;;
             esac
             [ ! -e "$f" ] || { echo "$tool left $f behind" >&2; exit 1; }
@@ -94,6 +96,7 @@ if [ "$small" -gt 0 ]; then
             for i in $(seq "$small"); do head -c 4096 /dev/urandom >"$work/small/$i"; done
             case $tool in
             quellon) measure quellon "${small}x4KiB" 0 "$wipe" "$work"/small/* ;;
+            variant) measure variant "${small}x4KiB" 0 "$VARIANT" "$work"/small/* ;;
             shred) measure shred "${small}x4KiB" 0 shred -n 44 -u "$work"/small/* ;;
             esac
             rmdir "$work/small" || { echo "$tool left files behind" >&2; exit 1; }
