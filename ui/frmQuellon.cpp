@@ -2,6 +2,7 @@
 
 #include "ErrorInfo.h"
 #include "ErrorReport.h"
+#include "WipeRun.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -130,12 +131,31 @@ void SetTextColour(QWidget& control, const QColor& colour)
     control.setPalette(palette);
 }
 
+// The closing message of a cancelled run: the file left partly overwritten (none when the run
+// stopped between two files) and how many entries after it were never started.
+std::string CancelledText(const QString& leftPartly, int passesDone, int notReached)
+{
+    std::string text = "Wiping was cancelled.\r\n\r\n";
+    if (leftPartly.isEmpty()) {
+        text += "No file was left partly overwritten.";
+    } else {
+        text += "This file was left partly overwritten (" + std::to_string(passesDone) + " of " +
+                std::to_string(FileRipper::kPasses) + " passes) and was not deleted:\r\n" +
+                QFile::encodeName(leftPartly).toStdString();
+    }
+    text += "\r\n\r\n";
+    text += notReached == 1 ? std::string("1 entry after it was not reached.")
+                            : std::to_string(notReached) + " entries after it were not reached.";
+    return text;
+}
+
 } // namespace
 
 frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       messages_(services.messages),
+      engineMessages_(services.messages, *this),
       File(services.File),
       links_(services.links),
       files_(services.files)
@@ -228,7 +248,7 @@ frmQuellon::~frmQuellon() = default;
 
 void frmQuellon::Form_Load()
 {
-    Ripper = std::make_unique<FileRipper>(messages_, files_);
+    Ripper = std::make_unique<FileRipper>(engineMessages_, files_);
 }
 
 bool frmQuellon::eventFilter(QObject* watched, QEvent* event)
@@ -285,22 +305,37 @@ void frmQuellon::Delete_Click()
         return;
     }
 
+    WipeRun run(*this, *Ripper, engineMessages_);
     // The entry being wiped is always the selected one, so the selection walks down the list.
     for (int row = 0; row < List1->count(); ++row) {
         List1->setCurrentRow(row);
         const QString path = ListText();
         if (path.isEmpty()) {
             // Entries are never empty: an empty text means the entry could not be selected.
+            run.Finish();
             ShowErrorReport(messages_, ErrorInfo{EINVAL,
                                                  "The entry at position " + std::to_string(row) +
                                                      " of the list could not be selected.",
                                                  "frmQuellon"});
             return;
         }
-        List1->repaint();
-        Ripper->CleanQuellon(QFile::encodeName(path).toStdString());
+
+        std::optional<ErrorInfo> error;
+        const WipeOutcome outcome = run.Wipe(QFile::encodeName(path).toStdString(), row, List1->count(), error);
+        if (error)
+            ShowErrorReport(engineMessages_, *error);
+
+        const int notReached = List1->count() - row - 1;
+        if (outcome == WipeOutcome::Cancelled || (run.CancelRequested() && notReached > 0)) {
+            run.Finish();
+            messages_.Show(CancelledText(outcome == WipeOutcome::Cancelled ? path : QString(), run.PassesDone(),
+                                         notReached),
+                           MB_ICONINFORMATION, kApplicationTitle);
+            return;
+        }
     }
 
+    run.Finish();
     if (optcls->isChecked())
         List1->clear();
     messages_.Show("All File(s) have been wiped.", MB_ICONINFORMATION, "DONE");

@@ -13,15 +13,21 @@
 // bottom, and hands its path to Ripper, which overwrites and deletes the file or shows the error
 // report itself; then the run empties the list if optcls is ticked and reports completion.
 //
+// While a run wipes, the engine works on a worker thread and the window keeps repainting but takes
+// no input; a run that lasts more than half a second shows a modal progress dialog whose Cancel
+// stops the run after the pass under way (WipeRun). The engine's error reports still come up on the
+// UI thread, one modal box at a time.
+//
 // The message box, the open-file dialog, the "mailto:" opener and the file system come in through
-// WindowServices, so tests put recording fakes in their place. Everything runs on the UI thread;
-// every box and the dialog are modal, so no handler starts while another is still running.
+// WindowServices, so tests put recording fakes in their place. Every handler runs on the UI thread;
+// every box and dialog is modal, so no handler starts while another is still running.
 
 #include "FileRipper.h"
 #include "FileSystem.h"
 #include "LinkOpener.h"
 #include "MessageBox.h"
 #include "OpenFileDialog.h"
+#include "UiThreadMessageBox.h"
 
 #include <QWidget>
 
@@ -69,6 +75,7 @@ private:
     [[nodiscard]] QString ListText() const;
 
     MessageBox& messages_;
+    UiThreadMessageBox engineMessages_; // what Ripper reports through, from its worker thread
     OpenFileDialog& File;
     LinkOpener& links_;
     FileSystem& files_;

@@ -1,0 +1,82 @@
+#include "WipeProgressDialog.h"
+
+#include "FileRipper.h"
+
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quellon {
+
+namespace {
+constexpr int kWidth = 440;
+constexpr int kSteps = 1000;
+} // namespace
+
+WipeProgressDialog::WipeProgressDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("WipeProgress"));
+    setWindowTitle(QString::fromLatin1(kApplicationTitle));
+    setWindowModality(Qt::ApplicationModal);
+    setFixedWidth(kWidth);
+
+    file_ = new QLabel(this);
+    file_->setObjectName(QStringLiteral("entry"));
+    path_ = new QLabel(this);
+    path_->setObjectName(QStringLiteral("path"));
+    path_->setTextFormat(Qt::PlainText);
+    pass_ = new QLabel(this);
+    pass_->setObjectName(QStringLiteral("pass"));
+    overall_ = new QProgressBar(this);
+    overall_->setObjectName(QStringLiteral("overall"));
+    overall_->setRange(0, kSteps);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("Cancel"));
+    cancel_->setAutoDefault(false);
+    connect(cancel_, &QPushButton::clicked, this, &WipeProgressDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(file_);
+    layout->addWidget(path_);
+    layout->addWidget(pass_);
+    layout->addWidget(overall_);
+    layout->addLayout(buttons);
+}
+
+void WipeProgressDialog::ShowProgress(const QString& path, int entry, int entries, int pass, double passDone)
+{
+    file_->setText(QStringLiteral("Wiping entry %1 of %2:").arg(entry + 1).arg(entries));
+    if (path != fullPath_) {
+        fullPath_ = path;
+        path_->setText(fontMetrics().elidedText(path, Qt::ElideMiddle, kWidth - 2 * layout()->contentsMargins().left()));
+        path_->setToolTip(path);
+    }
+    pass = std::clamp(pass, 1, FileRipper::kPasses);
+    pass_->setText(QStringLiteral("pass %1 of %2").arg(pass).arg(FileRipper::kPasses));
+
+    const double passes = FileRipper::kPasses;
+    const double done = (entry + (pass - 1 + std::clamp(passDone, 0.0, 1.0)) / passes) / std::max(entries, 1);
+    overall_->setValue(std::max(overall_->value(), static_cast<int>(std::lround(done * kSteps))));
+}
+
+void WipeProgressDialog::reject()
+{
+    if (cancelRequested_)
+        return;
+    cancelRequested_ = true;
+    cancel_->setEnabled(false);
+    cancel_->setText(QStringLiteral("Stopping..."));
+    emit cancelRequested();
+}
+
+} // namespace quellon
