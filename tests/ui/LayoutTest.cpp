@@ -247,7 +247,7 @@ TEST_P(AccessKey, RunsOnlyItsOwnCommand)
             static_cast<void>(QTest::qWaitFor([this] { return !messages.shown.empty(); }, 2000));
 
         if (row.prompt == nullptr) {
-            EXPECT_TRUE(messages.shown.empty()) << "focus in " << focus << ": " << messages.shown.front().prompt;
+            EXPECT_TRUE(messages.shown.empty()) << "focus in " << focus << ": " << messages.Prompts();
         } else {
             ASSERT_EQ(messages.shown.size(), 1u) << "focus in " << focus;
             EXPECT_EQ(messages.shown[0].prompt, row.prompt);

@@ -44,7 +44,11 @@ protected:
     // Notes which entry was selected each time the engine deletes a file.
     void watchDeletes()
     {
-        files.beforeUnlink = [this](const std::string& path) { deleted.push_back({path, selectedRow()}); };
+        files.beforeUnlink = [this](const std::string& path) {
+            int row = -1;
+            OnUiThread([&] { row = selectedRow(); });
+            deleted.push_back({path, row});
+        };
     }
 
     struct Deleted {
@@ -134,7 +138,7 @@ TEST_F(WipeAllTest, SamePathTwiceIsWipedThenCreatedAndWipedAgainWithoutReport)
     EXPECT_FALSE(Exists(twice));
     EXPECT_FALSE(Exists(once));
     EXPECT_EQ(deleted, (std::vector<Deleted>{{twice, 0}, {once, 1}, {twice, 2}}));
-    ASSERT_EQ(messages.shown.size(), 1u) << messages.shown[0].prompt;
+    ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
     EXPECT_EQ(messages.shown[0].prompt, kDone);
 
     // Again over the same, now wiped, paths: each is made anew and deleted, without a report.
@@ -146,7 +150,7 @@ TEST_F(WipeAllTest, SamePathTwiceIsWipedThenCreatedAndWipedAgainWithoutReport)
     EXPECT_FALSE(Exists(twice));
     EXPECT_FALSE(Exists(once));
     EXPECT_EQ(deleted.size(), 3u);
-    ASSERT_EQ(messages.shown.size(), 1u) << messages.shown[0].prompt;
+    ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
     EXPECT_EQ(messages.shown[0].prompt, kDone);
     EXPECT_EQ(selectedRow(), 2);
 }

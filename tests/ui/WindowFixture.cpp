@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QListWidget>
 #include <QTest>
+#include <QThread>
+#include <QCoreApplication>
 
 #include <sys/stat.h>
 
@@ -17,6 +19,14 @@ int WatchingMessageBox::Show(const std::string& prompt, int flags, const std::st
         look(box);
     shown.push_back(box);
     return answer;
+}
+
+std::string WatchingMessageBox::Prompts() const
+{
+    std::string all;
+    for (const Shown& box : shown)
+        all += "[" + box.title + "] " + box.prompt + "\n";
+    return all;
 }
 
 void ScriptedDialog::ShowOpen()
@@ -103,6 +113,14 @@ std::string WindowTest::createFile(const std::string& name, const std::string& c
     EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) << path;
     EXPECT_EQ(file.write(contents.data(), static_cast<qint64>(contents.size())), static_cast<qint64>(contents.size()));
     return path;
+}
+
+void OnUiThread(const std::function<void()>& work)
+{
+    if (QThread::currentThread() == qApp->thread())
+        work();
+    else
+        QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
 }
 
 bool Exists(const std::string& path)

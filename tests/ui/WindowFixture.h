@@ -41,6 +41,9 @@ public:
 
     int Show(const std::string& prompt, int flags, const std::string& title) override;
 
+    // Every prompt shown so far, for failure messages.
+    [[nodiscard]] std::string Prompts() const;
+
     std::vector<Shown> shown;
     int answer = IDOK;
     std::function<void(Shown&)> look; // fills in the queue's state
@@ -106,6 +109,10 @@ protected:
 };
 
 [[nodiscard]] bool Exists(const std::string& path);
+
+// Runs `work` on the UI thread and waits for it: hooks of the file system run on the wipe's worker
+// thread, and widgets may be looked at only from the UI thread.
+void OnUiThread(const std::function<void()>& work);
 
 // Names a row of a parameterised test after its `name` field.
 template <typename Row>

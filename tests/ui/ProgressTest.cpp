@@ -1,0 +1,246 @@
+// Runs long enough to show the progress dialog: what it shows, that the window takes no input and
+// ignores close requests meanwhile, and Cancel stopping the run after the pass under way.
+
+#include "WindowFixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#include <unistd.h>
+
+namespace quellon::uitest {
+namespace {
+
+// The file an open descriptor of this process refers to.
+std::string PathOf(int fd)
+{
+    char target[PATH_MAX] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t size = ::readlink(link.c_str(), target, sizeof target - 1);
+    return size > 0 ? std::string(target, static_cast<std::size_t>(size)) : std::string();
+}
+
+std::string Contents(const std::string& path)
+{
+    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(unreadable)");
+}
+
+class ProgressTest : public WindowTest {
+protected:
+    QDialog* progressDialog()
+    {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == QLatin1String("WipeProgress") && top->isVisible())
+                return qobject_cast<QDialog*>(top);
+        }
+        return nullptr;
+    }
+
+    // From the worker thread: waits until the progress dialog is up, then runs `act` on it on the
+    // UI thread. Returns false if the dialog never came.
+    bool whenDialogUp(const std::function<void(QDialog&)>& act)
+    {
+        for (int tries = 0; tries < 500; ++tries) {
+            bool done = false;
+            OnUiThread([&] {
+                if (QDialog* shown = progressDialog()) {
+                    act(*shown);
+                    done = true;
+                }
+            });
+            if (done)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+};
+
+enum class CancelBy { Button, EscapeKey, TitleBarClose };
+
+struct CancelRow {
+    const char* name;
+    CancelBy how;
+};
+
+class CancelTest : public ProgressTest, public ::testing::WithParamInterface<CancelRow> {};
+
+TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
+{
+    constexpr int kCancelAfterPass = 3;
+    const std::string first = createFile("first.txt", std::string(64 * 1024, 'A'));
+    const std::string second = createFile("second.txt", "second");
+    const std::string third = createFile("third.txt", "third");
+    add({first, second, third});
+    QTest::mouseClick(child<QCheckBox>("optcls"), Qt::LeftButton); // even so, the list stays
+
+    int closesOfFirst = 0;
+    bool dialogCame = true;
+    files.beforeClose = [&](int fd) {
+        if (PathOf(fd) != first || ++closesOfFirst != kCancelAfterPass)
+            return;
+        dialogCame = whenDialogUp([&](QDialog& shown) {
+            switch (GetParam().how) {
+            case CancelBy::Button:
+                QTest::mouseClick(shown.findChild<QAbstractButton*>(QStringLiteral("Cancel")), Qt::LeftButton);
+                break;
+            case CancelBy::EscapeKey:
+                QTest::keyClick(&shown, Qt::Key_Escape);
+                break;
+            case CancelBy::TitleBarClose:
+                shown.windowHandle()->close();
+                break;
+            }
+        });
+    };
+
+    click("Delete");
+    files.beforeClose = nullptr;
+
+    EXPECT_TRUE(dialogCame);
+    EXPECT_EQ(closesOfFirst, kCancelAfterPass) << "no pass after the one under way";
+    ASSERT_TRUE(Exists(first)) << "a cancelled file is not deleted";
+    const std::string left = Contents(first);
+    EXPECT_GE(left.size(), 64u * 1024u);
+    EXPECT_EQ(left.find_first_not_of('\0'), std::string::npos) << "overwritten by the first phase's passes";
+    EXPECT_EQ(Contents(second), "second");
+    EXPECT_EQ(Contents(third), "third");
+
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].prompt, "Wiping was cancelled.\r\n\r\n"
+                                        "This file was left partly overwritten (3 of 44 passes) and was not deleted:\r\n" +
+                                            first + "\r\n\r\n2 entries after it were not reached.");
+    EXPECT_EQ(messages.shown[0].title, "Quellon");
+    EXPECT_EQ(messages.shown[0].flags, 0x40);
+    EXPECT_EQ(messages.shown[0].entries, 3);
+    EXPECT_EQ(entries().size(), 3) << "a cancelled run does not empty the list";
+    EXPECT_EQ(selectedRow(), 0);
+    EXPECT_EQ(progressDialog(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, CancelTest,
+                         ::testing::Values(CancelRow{"CancelButton", CancelBy::Button},
+                                           CancelRow{"EscapeKey", CancelBy::EscapeKey},
+                                           CancelRow{"TitleBarClose", CancelBy::TitleBarClose}),
+                         RowName<CancelRow>);
+
+TEST_F(ProgressTest, CancelOnTheLastPassOfAFileStopsBeforeTheNextEntry)
+{
+    const std::string first = createFile("first.txt", "first");
+    const std::string second = createFile("second.txt", "second");
+    add({first, second});
+    files.beforeUnlink = [&](const std::string& path) {
+        if (path == first)
+            whenDialogUp([](QDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); });
+    };
+
+    click("Delete");
+    files.beforeUnlink = nullptr;
+
+    EXPECT_FALSE(Exists(first)) << "its last pass was done: it is wiped and deleted";
+    EXPECT_EQ(Contents(second), "second");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].prompt,
+              "Wiping was cancelled.\r\n\r\nNo file was left partly overwritten.\r\n\r\n1 entry after it was not reached.");
+    EXPECT_EQ(messages.shown[0].title, "Quellon");
+    EXPECT_EQ(messages.shown[0].flags, 0x40);
+}
+
+// What the test saw of the run while it went on, sampled on the UI thread.
+struct Seen {
+    qint64 firstShownAfterMs = -1;
+    QStringList passTexts;
+    QStringList paths;
+    QList<int> overall;
+    bool pokedBeforeDialog = false;
+    bool closeAcceptedBeforeDialog = false;
+    bool closeAcceptedWithDialog = false;
+};
+
+TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
+{
+    const std::string first = createFile("first.bin", std::string(2 * 1024 * 1024, 'x'));
+    const std::string second = createFile("second.bin", std::string(2 * 1024 * 1024, 'y'));
+    add({first, second});
+    // Slow every pass a little, so the run lasts well over half a second on any disk.
+    files.beforeClose = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(15)); };
+
+    // Everything a user might try during the run: none of it may act.
+    const auto poke = [this] {
+        QTest::mouseClick(child<QAbstractButton>("Remove"), Qt::LeftButton);
+        QTest::mouseClick(child<QAbstractButton>("CLEARbtn"), Qt::LeftButton);
+        QTest::keyClick(list(), Qt::Key_Q, Qt::AltModifier);
+        QTest::keyClick(list(), Qt::Key_R, Qt::AltModifier);
+        return window->windowHandle()->close();
+    };
+
+    Seen seen;
+    QElapsedTimer clock;
+    QTimer sampler;
+    sampler.setInterval(10);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        QDialog* progress = progressDialog();
+        if (progress == nullptr) {
+            if (!seen.pokedBeforeDialog && clock.elapsed() >= 100) {
+                seen.pokedBeforeDialog = true;
+                seen.closeAcceptedBeforeDialog = poke();
+            }
+            return;
+        }
+        if (seen.firstShownAfterMs < 0) {
+            seen.firstShownAfterMs = clock.elapsed();
+            seen.closeAcceptedWithDialog = poke();
+        }
+        seen.passTexts.append(progress->findChild<QLabel*>(QStringLiteral("pass"))->text());
+        seen.paths.append(progress->findChild<QLabel*>(QStringLiteral("path"))->text());
+        seen.overall.append(progress->findChild<QProgressBar*>(QStringLiteral("overall"))->value());
+    });
+    clock.start();
+    sampler.start();
+
+    click("Delete");
+    sampler.stop();
+    files.beforeClose = nullptr;
+
+    EXPECT_GE(seen.firstShownAfterMs, 450) << "the dialog waits about half a second";
+    EXPECT_TRUE(seen.pokedBeforeDialog);
+    EXPECT_FALSE(seen.closeAcceptedBeforeDialog);
+    EXPECT_FALSE(seen.closeAcceptedWithDialog);
+    EXPECT_TRUE(window->isVisible());
+
+    ASSERT_FALSE(seen.passTexts.isEmpty());
+    const QRegularExpression passText(QStringLiteral("^pass ([1-9]|[1-3][0-9]|4[0-4]) of 44$"));
+    for (const QString& text : seen.passTexts)
+        EXPECT_TRUE(passText.match(text).hasMatch()) << text.toStdString();
+    for (const QString& path : seen.paths)
+        EXPECT_TRUE(path == QString::fromStdString(first) || path == QString::fromStdString(second))
+            << path.toStdString();
+    EXPECT_TRUE(std::is_sorted(seen.overall.begin(), seen.overall.end())) << "overall progress never goes back";
+
+    EXPECT_FALSE(Exists(first));
+    EXPECT_FALSE(Exists(second));
+    ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
+    EXPECT_EQ(messages.shown[0].prompt, "All File(s) have been wiped.");
+    EXPECT_EQ(entries().size(), 2);
+    EXPECT_EQ(selectedRow(), 1);
+    EXPECT_EQ(progressDialog(), nullptr);
+}
+
+} // namespace
+} // namespace quellon::uitest
