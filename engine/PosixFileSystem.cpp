@@ -1,8 +1,16 @@
 #include "FileSystem.h"
 
+#include "StorageCheck.h"
+
 #include <cerrno>
+#include <csignal>
+#include <string_view>
 
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace quellon {
@@ -19,6 +27,27 @@ auto retryOnEintr(Call call)
         if (errno != EINTR)
             return static_cast<decltype(result)>(-errno);
     }
+}
+
+// Reads a whole small file such as one under /proc into `out`. 0 or -errno.
+int readWholeFile(const std::string& path, std::string& out)
+{
+    const int fd = retryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); });
+    if (fd < 0)
+        return fd;
+    out.clear();
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = retryOnEintr([&] { return ::read(fd, chunk, sizeof chunk); });
+        if (got < 0) {
+            ::close(fd);
+            return static_cast<int>(got);
+        }
+        if (got == 0)
+            break;
+        out.append(chunk, static_cast<std::size_t>(got));
+    }
+    return ::close(fd) == 0 ? 0 : -errno;
 }
 
 } // namespace
@@ -58,9 +87,15 @@ int PosixFileSystem::Truncate(int fd, off_t length)
     return retryOnEintr([&] { return ::ftruncate(fd, length); });
 }
 
-int PosixFileSystem::SetStatusFlags(int fd, int flags)
+int PosixFileSystem::StartWriteback(int fd, off_t offset, off_t length)
 {
-    return retryOnEintr([&] { return ::fcntl(fd, F_SETFL, flags); });
+    return retryOnEintr([&] { return ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE); });
+}
+
+int PosixFileSystem::AwaitWriteback(int fd, off_t offset, off_t length)
+{
+    constexpr unsigned kWait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    return retryOnEintr([&] { return ::sync_file_range(fd, offset, length, kWait); });
 }
 
 int PosixFileSystem::Close(int fd)
@@ -72,6 +107,91 @@ int PosixFileSystem::Close(int fd)
 int PosixFileSystem::Unlink(const std::string& path)
 {
     return retryOnEintr([&] { return ::unlink(path.c_str()); });
+}
+
+int PosixFileSystem::SetLease(int fd, int type)
+{
+    if (type != F_UNLCK) {
+        if (int rc = retryOnEintr([&] { return ::fcntl(fd, F_SETSIG, SIGURG); }); rc < 0)
+            return rc;
+    }
+    return retryOnEintr([&] { return ::fcntl(fd, F_SETLEASE, type); });
+}
+
+int PosixFileSystem::GetAttributes(int fd, unsigned& flags)
+{
+    int value = 0;
+    const int rc = retryOnEintr([&] { return ::ioctl(fd, FS_IOC_GETFLAGS, &value); });
+    flags = rc < 0 ? 0 : static_cast<unsigned>(value);
+    return rc < 0 ? rc : 0;
+}
+
+int PosixFileSystem::MapExtents(int fd, struct fiemap& map)
+{
+    return retryOnEintr([&] { return ::ioctl(fd, FS_IOC_FIEMAP, &map); });
+}
+
+int PosixFileSystem::MountOptions(dev_t device, std::string& type, std::string& options)
+{
+    type.clear();
+    options.clear();
+    std::string table;
+    if (int rc = readWholeFile("/proc/self/mountinfo", table); rc < 0)
+        return rc;
+    bool found = false;
+    for (std::size_t start = 0; start < table.size();) {
+        std::size_t end = table.find('\n', start);
+        if (end == std::string::npos)
+            end = table.size();
+        const auto line = ParseMountInfoLine(std::string_view(table).substr(start, end - start));
+        start = end + 1;
+        if (line && line->major == ::major(device) && line->minor == ::minor(device)) {
+            type = line->type;
+            options = line->superOptions;
+            found = true;
+            break;
+        }
+    }
+
+    // ext4 lists all its options under /proc/fs/ext4/<device name>, including those that came from
+    // the superblock's defaults (tune2fs -o journal_data), which mountinfo leaves out.
+    const std::string link =
+        "/sys/dev/block/" + std::to_string(::major(device)) + ":" + std::to_string(::minor(device));
+    char target[4096];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (length > 0) {
+        const std::string_view resolved(target, static_cast<std::size_t>(length));
+        const std::string name(resolved.substr(resolved.find_last_of('/') + 1));
+        std::string ext4Options;
+        if (!name.empty() && readWholeFile("/proc/fs/ext4/" + name + "/options", ext4Options) == 0) {
+            for (char& c : ext4Options) {
+                if (c == '\n')
+                    c = ',';
+            }
+            while (!ext4Options.empty() && ext4Options.back() == ',')
+                ext4Options.pop_back();
+            if (!ext4Options.empty())
+                options += (options.empty() ? "" : ",") + ext4Options;
+            found = true;
+        }
+    }
+    return found ? 0 : -ENOENT;
+}
+
+int PosixFileSystem::DropCache(int fd)
+{
+    return -::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
+int PosixFileSystem::SyncFolder(const std::string& path)
+{
+    const int fd = retryOnEintr(
+        [&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0)
+        return fd;
+    const int rc = retryOnEintr([&] { return ::fsync(fd); });
+    const int closed = ::close(fd) == 0 ? 0 : -errno;
+    return rc < 0 ? rc : closed;
 }
 
 } // namespace quellon

@@ -10,7 +10,7 @@
 namespace quellon::testing {
 namespace {
 
-enum class Left { Unchanged, Overwritten, PartlyOverwritten, CrLf };
+enum class Left { Unchanged, Overwritten, PartlyOverwritten, CrLf, Deleted };
 
 struct FaultCase {
     const char* name;
@@ -50,8 +50,13 @@ TEST_P(WipeFault, ReportsOnceAndStops)
     ASSERT_NE(failed, files.log.rend());
     for (auto it = files.log.rbegin(); it != failed; ++it)
         EXPECT_EQ(*it, FsCall::Close) << "a step ran after the failure";
-    EXPECT_EQ(files.count(FsCall::Unlink), c.fault.call == FsCall::Unlink ? 1 : 0);
+    const bool deleteRan = c.fault.call == FsCall::Unlink || c.left == Left::Deleted;
+    EXPECT_EQ(files.count(FsCall::Unlink), deleteRan ? 1 : 0);
 
+    if (c.left == Left::Deleted) {
+        EXPECT_FALSE(std::filesystem::exists(path));
+        return;
+    }
     ASSERT_TRUE(std::filesystem::exists(path));
     const std::string left = readFile(path);
     switch (c.left) {
@@ -59,6 +64,7 @@ TEST_P(WipeFault, ReportsOnceAndStops)
     case Left::Overwritten: EXPECT_EQ(left.find('o'), std::string::npos); break;
     case Left::PartlyOverwritten: EXPECT_NE(left, original); break;
     case Left::CrLf: EXPECT_EQ(left, "\r\n"); break;
+    case Left::Deleted: break;
     }
 }
 
@@ -76,8 +82,48 @@ INSTANTIATE_TEST_SUITE_P(
                   Left::Overwritten},
         FaultCase{"truncate_fails", {FsCall::Truncate, 1, EPERM}, "Cannot truncate %s", Left::Overwritten},
         FaultCase{"close_of_pass_12_fails", {FsCall::Close, 12, EIO}, "Cannot close %s (pass 12 of 44)", Left::Overwritten},
-        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, "Cannot delete %s", Left::CrLf}),
+        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, "Cannot delete %s", Left::CrLf},
+        FaultCase{"file_system_unreadable", {FsCall::StatFs, 1, EIO}, "Cannot read the file system of %s",
+                  Left::Unchanged},
+        FaultCase{"mount_table_unreadable", {FsCall::MountOptions, 1, EACCES}, "Cannot read the mount options of %s",
+                  Left::Unchanged},
+        FaultCase{"attribute_flags_unreadable", {FsCall::Attributes, 1, EIO}, "Cannot read the attribute flags of %s",
+                  Left::Unchanged},
+        FaultCase{"block_map_unreadable", {FsCall::Extents, 1, EIO}, "Cannot read the block map of %s",
+                  Left::Unchanged},
+        FaultCase{"lease_check_fails", {FsCall::Lease, 1, ENOLCK},
+                  "Cannot check whether %s is open in another program", Left::Unchanged},
+        FaultCase{"lease_cannot_be_released", {FsCall::Lease, 2, EIO}, "Cannot release the lease on %s",
+                  Left::Unchanged},
+        FaultCase{"read_back_open_fails", {FsCall::Open, 45, EMFILE}, "Cannot read %s back to check the overwrite",
+                  Left::Overwritten},
+        FaultCase{"read_back_fails", {FsCall::Read, 1, EIO}, "Cannot read %s back to check the overwrite",
+                  Left::Overwritten},
+        FaultCase{"folder_flush_after_the_delete_fails", {FsCall::SyncFolder, 1, EIO},
+                  "Cannot flush the folder of %s to the disk", Left::Deleted}),
     [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace quellon::testing
+
+namespace quellon::testing {
+namespace {
+
+// Waiting for the disk consumes a write error, so the flush at the end of the pass would not see it:
+// the wait's own failure must be the one reported.
+TEST_F(WipeTest, FailedWaitForTheDiskIsReportedNotLost)
+{
+    const std::string path = dir.file("large");
+    writeFile(path, std::string(std::size_t{48} << 20, 'L'));
+    files.failOn({FsCall::AwaitWriteback, 1, EIO});
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].prompt,
+              ErrorReportText({EIO, "Cannot flush \"" + path + "\" to the disk (pass 1 of 44): Input/output error",
+                               "FileRipper"}));
+    EXPECT_EQ(files.count(FsCall::Sync), 0);
+    EXPECT_EQ(files.count(FsCall::Unlink), 0);
+}
 
 } // namespace
 } // namespace quellon::testing

@@ -1,5 +1,7 @@
 #include "FaultyFileSystem.h"
 
+#include <cerrno>
+
 namespace quellon::testing {
 
 int FaultyFileSystem::count(FsCall call) const
@@ -45,7 +47,10 @@ int FaultyFileSystem::StatFs(int fd, struct statfs& st)
 {
     if (int err = enter(FsCall::StatFs))
         return -err;
-    return real_.StatFs(fd, st);
+    const int rc = real_.StatFs(fd, st);
+    if (rc == 0 && alterStatFs)
+        alterStatFs(st);
+    return rc;
 }
 
 ssize_t FaultyFileSystem::WriteAt(int fd, const void* data, size_t size, off_t offset)
@@ -63,7 +68,10 @@ ssize_t FaultyFileSystem::ReadAt(int fd, void* data, size_t size, off_t offset)
 {
     if (int err = enter(FsCall::Read))
         return -err;
-    return real_.ReadAt(fd, data, size, offset);
+    ssize_t got = real_.ReadAt(fd, data, size, offset);
+    if (alterRead)
+        alterRead(static_cast<char*>(data), got, offset);
+    return got;
 }
 
 int FaultyFileSystem::Sync(int fd)
@@ -80,11 +88,18 @@ int FaultyFileSystem::Truncate(int fd, off_t length)
     return real_.Truncate(fd, length);
 }
 
-int FaultyFileSystem::SetStatusFlags(int fd, int flags)
+int FaultyFileSystem::StartWriteback(int fd, off_t offset, off_t length)
 {
-    if (int err = enter(FsCall::SetFlags))
+    if (int err = enter(FsCall::Writeback))
         return -err;
-    return real_.SetStatusFlags(fd, flags);
+    return real_.StartWriteback(fd, offset, length);
+}
+
+int FaultyFileSystem::AwaitWriteback(int fd, off_t offset, off_t length)
+{
+    if (int err = enter(FsCall::AwaitWriteback))
+        return -err;
+    return real_.AwaitWriteback(fd, offset, length);
 }
 
 int FaultyFileSystem::Close(int fd)
@@ -104,6 +119,53 @@ int FaultyFileSystem::Unlink(const std::string& path)
     if (int err = enter(FsCall::Unlink))
         return -err;
     return real_.Unlink(path);
+}
+
+int FaultyFileSystem::SetLease(int fd, int type)
+{
+    if (int err = enter(FsCall::Lease))
+        return -err;
+    return real_.SetLease(fd, type);
+}
+
+int FaultyFileSystem::GetAttributes(int fd, unsigned& flags)
+{
+    if (int err = enter(FsCall::Attributes))
+        return -err;
+    return real_.GetAttributes(fd, flags);
+}
+
+int FaultyFileSystem::MapExtents(int fd, struct fiemap& map)
+{
+    if (int err = enter(FsCall::Extents))
+        return -err;
+    return real_.MapExtents(fd, map);
+}
+
+int FaultyFileSystem::MountOptions(dev_t device, std::string& type, std::string& options)
+{
+    if (int err = enter(FsCall::MountOptions))
+        return -err;
+    int rc = real_.MountOptions(device, type, options);
+    if (alterMountOptions && (rc == 0 || rc == -ENOENT)) {
+        alterMountOptions(type, options);
+        rc = 0;
+    }
+    return rc;
+}
+
+int FaultyFileSystem::DropCache(int fd)
+{
+    if (int err = enter(FsCall::DropCache))
+        return -err;
+    return real_.DropCache(fd);
+}
+
+int FaultyFileSystem::SyncFolder(const std::string& path)
+{
+    if (int err = enter(FsCall::SyncFolder))
+        return -err;
+    return real_.SyncFolder(path);
 }
 
 } // namespace quellon::testing

@@ -11,7 +11,10 @@
 namespace quellon::testing {
 
 // The kinds of call the engine makes to its file system.
-enum class FsCall { Open, Stat, StatFs, Write, Read, Sync, Truncate, SetFlags, Close, Unlink };
+enum class FsCall {
+    Open, Stat, StatFs, Write, Read, Sync, Truncate, Writeback, AwaitWriteback, Close, Unlink,
+    Lease, Attributes, Extents, MountOptions, DropCache, SyncFolder
+};
 
 // Wraps the real file system. It counts calls by kind, can make the Nth call of a kind fail with a
 // chosen errno (or, for writes, write only part and fail the next write), and lets a test look at
@@ -34,6 +37,12 @@ public:
     std::function<void(int fd)> beforeClose;
     // Called with the path just before the engine deletes it.
     std::function<void(const std::string& path)> beforeUnlink;
+    // Change what the real file system answered, to show the engine facts this machine lacks:
+    // the statfs of a file (say, the magic number of another file system), a mount's type and
+    // options, or the bytes of a read (`got` is what the read returned and may be changed too).
+    std::function<void(struct statfs& st)> alterStatFs;
+    std::function<void(std::string& type, std::string& options)> alterMountOptions;
+    std::function<void(char* data, ssize_t& got, off_t offset)> alterRead;
     // Every call in order, for tests that check what ran after a failure.
     std::vector<FsCall> log;
 
@@ -44,9 +53,16 @@ public:
     [[nodiscard]] ssize_t ReadAt(int fd, void* data, size_t size, off_t offset) override;
     [[nodiscard]] int Sync(int fd) override;
     [[nodiscard]] int Truncate(int fd, off_t length) override;
-    [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
+    [[nodiscard]] int StartWriteback(int fd, off_t offset, off_t length) override;
+    [[nodiscard]] int AwaitWriteback(int fd, off_t offset, off_t length) override;
     [[nodiscard]] int Close(int fd) override;
     [[nodiscard]] int Unlink(const std::string& path) override;
+    [[nodiscard]] int SetLease(int fd, int type) override;
+    [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
+    [[nodiscard]] int MapExtents(int fd, struct fiemap& map) override;
+    [[nodiscard]] int MountOptions(dev_t device, std::string& type, std::string& options) override;
+    [[nodiscard]] int DropCache(int fd) override;
+    [[nodiscard]] int SyncFolder(const std::string& path) override;
 
 private:
     // Counts the call; returns the errno to inject (0 for none).

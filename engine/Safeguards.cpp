@@ -1,0 +1,199 @@
+#include "Safeguards.h"
+
+#include "FileRipper.h"
+#include "StorageCheck.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <numeric>
+#include <optional>
+#include <utility>
+
+#include <fcntl.h>
+
+namespace quellon {
+namespace {
+
+constexpr std::size_t kPageSize = 4096;
+// Bytes read back per call; memory for the check stays near twice this.
+constexpr std::size_t kReadChunk = std::size_t{1} << 20;
+// The read-back opens the file like the passes do, but for reading.
+constexpr int kReadFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+
+std::string quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+ErrorInfo failure(int err, const std::string& what)
+{
+    char buffer[256];
+    return ErrorInfo{err, what + ": " + ::strerror_r(err, buffer, sizeof buffer), FileRipper::kSource};
+}
+
+ErrorInfo refusal(int err, const std::string& path, const std::string& why)
+{
+    return ErrorInfo{err, quoted(path) + " " + why + ", so it was not wiped", FileRipper::kSource};
+}
+
+std::optional<ErrorInfo> checkNotInUse(FileSystem& files, int fd, const std::string& path)
+{
+    const int rc = files.SetLease(fd, F_WRLCK);
+    if (rc == -EAGAIN)
+        return refusal(EBUSY, path, "is open in another program");
+    // Leases not available here: not the owner without CAP_LEASE (EACCES), a file system or a
+    // system that offers none (EINVAL, leases-enable off). The wipe goes on without the check.
+    if (rc == -EACCES || rc == -EPERM || rc == -EINVAL || rc == -ENOSYS || rc == -EOPNOTSUPP)
+        return std::nullopt;
+    if (rc < 0)
+        return failure(-rc, "Cannot check whether " + quoted(path) + " is open in another program");
+    if (int released = files.SetLease(fd, F_UNLCK); released < 0)
+        return failure(-released, "Cannot release the lease on " + quoted(path));
+    return std::nullopt;
+}
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+
+// Closes the read-back descriptor on the failure paths; the normal path closes it and checks.
+class ReadDescriptor {
+public:
+    ReadDescriptor(FileSystem& files, int fd) : files_(files), fd_(fd) {}
+    ReadDescriptor(const ReadDescriptor&) = delete;
+    ReadDescriptor& operator=(const ReadDescriptor&) = delete;
+    ~ReadDescriptor()
+    {
+        if (fd_ >= 0)
+            (void)files_.Close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    FileSystem& files_;
+    int fd_;
+};
+
+} // namespace
+
+std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path)
+{
+    if ((st.st_mode & 0222) == 0)
+        return ErrorInfo{EACCES, quoted(path) + " is read-only, so it was not wiped", FileRipper::kSource};
+
+    StorageFacts facts;
+    if (auto error = GatherStorageFacts(files, fd, st, path, facts))
+        return error;
+    if (auto why = WhyOverwriteCannotReach(facts))
+        return refusal(EOPNOTSUPP, path, *why);
+
+    return checkNotInUse(files, fd, path);
+}
+
+std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& path, dev_t device, ino_t inode,
+                                         std::uint64_t extent, std::string_view pattern)
+{
+    const std::string what = "Cannot read " + quoted(path) + " back to check the overwrite";
+    std::optional<ReadDescriptor> file;
+    bool direct = true;
+    // Opens the file for reading, past the page cache where the file system allows it, and makes
+    // sure it is still the file that was overwritten.
+    auto open = [&]() -> std::optional<ErrorInfo> {
+        file.reset();
+        int fd = direct ? files.Open(path, kReadFlags | O_DIRECT, 0) : -EINVAL;
+        if (fd == -EINVAL) {
+            direct = false;
+            fd = files.Open(path, kReadFlags, 0);
+        }
+        if (fd < 0)
+            return failure(-fd, what);
+        file.emplace(files, fd);
+        struct stat st {};
+        if (int rc = files.Stat(fd, st); rc < 0)
+            return failure(-rc, what);
+        if (st.st_dev != device || st.st_ino != inode)
+            return ErrorInfo{ESTALE,
+                             quoted(path) + " was replaced by another file while it was being wiped; the wipe stopped",
+                             FileRipper::kSource};
+        if (!direct) {
+            if (int rc = files.DropCache(fd); rc < 0)
+                return failure(-rc, what);
+        }
+        return std::nullopt;
+    };
+    if (auto error = open())
+        return error;
+
+    // Whole pages and whole patterns per chunk, so every chunk starts on a pattern boundary and
+    // suits direct I/O; a small file needs no more than its own length.
+    const std::uint64_t unit = std::lcm(kPageSize, pattern.size());
+    const std::uint64_t chunk =
+        std::min<std::uint64_t>(std::max<std::uint64_t>(kReadChunk / unit, 1) * unit, (extent + unit - 1) / unit * unit);
+    std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::aligned_alloc(kPageSize, chunk)));
+    if (!buffer)
+        return failure(ENOMEM, what);
+    std::string expected(chunk, '\0');
+    for (std::size_t at = 0; at < chunk; ++at)
+        expected[at] = pattern[at % pattern.size()];
+
+    for (std::uint64_t offset = 0; offset < extent; offset += chunk) {
+        const std::uint64_t want = std::min(chunk, extent - offset);
+        std::uint64_t have = 0;
+        while (have < want) {
+            const ssize_t got =
+                files.ReadAt(file->get(), buffer.get() + have, want - have, static_cast<off_t>(offset + have));
+            if (got == -EINVAL && direct) {
+                // Direct I/O refused for this read after all: read through the emptied page cache.
+                direct = false;
+                if (auto error = open())
+                    return error;
+                continue;
+            }
+            if (got < 0)
+                return failure(static_cast<int>(-got), what);
+            if (got == 0) {
+                return ErrorInfo{EIO,
+                                 quoted(path) + " read back shorter than the last pass wrote it (" +
+                                     std::to_string(offset + have) + " of " + std::to_string(extent) +
+                                     " bytes), so it was not deleted",
+                                 FileRipper::kSource};
+            }
+            have += static_cast<std::uint64_t>(got);
+        }
+        if (std::memcmp(buffer.get(), expected.data(), want) != 0) {
+            const auto mismatch = std::mismatch(buffer.get(), buffer.get() + want, expected.data());
+            const std::uint64_t at = offset + static_cast<std::uint64_t>(mismatch.first - buffer.get());
+            return ErrorInfo{EIO,
+                             quoted(path) + " did not read back as the last pass wrote it (first difference at byte " +
+                                 std::to_string(at) + "), so it was not deleted",
+                             FileRipper::kSource};
+        }
+    }
+
+    if (int rc = files.Close(file->release()); rc < 0)
+        return failure(-rc, what);
+    return std::nullopt;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    const std::size_t end = path.find_last_not_of('/', slash);
+    return end == std::string::npos ? "/" : path.substr(0, end + 1);
+}
+
+std::optional<ErrorInfo> FlushFolderOf(FileSystem& files, const std::string& path)
+{
+    const int rc = files.SyncFolder(FolderOf(path));
+    if (rc < 0 && rc != -EINVAL)
+        return failure(-rc, "Cannot flush the folder of " + quoted(path) + " to the disk");
+    return std::nullopt;
+}
+
+} // namespace quellon

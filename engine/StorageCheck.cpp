@@ -1,0 +1,296 @@
+#include "StorageCheck.h"
+
+#include "FileRipper.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <cstddef>
+#include <new>
+#include <vector>
+
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+
+namespace quellon {
+namespace {
+
+enum class Kind {
+    CopyOnWrite,   // an overwrite is written to new blocks; the old ones stay until reused
+    LogStructured, // every write is appended to a log; the old data stays until the cleaner reuses it
+    Network,       // the data is stored on another machine
+    Fuse,          // a program in user space decides where the data goes
+    Overlay,       // the data may sit on a lower layer that writes never reach
+    Stacked,       // the data is stored through another file system that we cannot see
+};
+
+struct RefusedFileSystem {
+    std::uint64_t magic; // statfs f_type
+    const char* name;    // shown when the mount table does not name it
+    Kind kind;
+};
+
+// The file systems on which overwriting a file in place cannot be shown to reach its old data.
+// Every other file system is wiped as usual: ext2/3/4 with data=ordered or data=writeback, XFS,
+// tmpfs, vfat and exFAT overwrite in place (the per-file rules below still apply to them).
+constexpr std::array kRefused = {
+    // btrfs: copy-on-write; even with nodatacow an extent that a snapshot shares is written anew.
+    RefusedFileSystem{0x9123683E, "btrfs", Kind::CopyOnWrite},
+    // ZFS (OpenZFS): copy-on-write; old blocks live on in snapshots and until they are reused.
+    RefusedFileSystem{0x2FC12FC1, "zfs", Kind::CopyOnWrite},
+    // bcachefs: copy-on-write.
+    RefusedFileSystem{0xCA451A4E, "bcachefs", Kind::CopyOnWrite},
+    // NILFS2: log-structured, with continuous checkpoints that keep every old version.
+    RefusedFileSystem{0x3434, "nilfs2", Kind::LogStructured},
+    // F2FS: log-structured; data is normally rewritten out of place, in place only when its
+    // update policy happens to choose it.
+    RefusedFileSystem{0xF2F52010, "f2fs", Kind::LogStructured},
+    // JFFS2, UBIFS and YAFFS2: log-structured flash file systems; flash is never rewritten in place.
+    RefusedFileSystem{0x72B6, "jffs2", Kind::LogStructured},
+    RefusedFileSystem{0x24051905, "ubifs", Kind::LogStructured},
+    RefusedFileSystem{0x5941FF53, "yaffs2", Kind::LogStructured},
+    // NFS: the server's file system, not ours, decides where the data goes.
+    RefusedFileSystem{0x6969, "nfs", Kind::Network},
+    // SMB/CIFS (the old smbfs, cifs and the SMB2+ client): a Windows or Samba server's disk.
+    RefusedFileSystem{0x517B, "smbfs", Kind::Network},
+    RefusedFileSystem{0xFF534D42, "cifs", Kind::Network},
+    RefusedFileSystem{0xFE534D42, "smb3", Kind::Network},
+    // Ceph: objects replicated over other machines.
+    RefusedFileSystem{0x00C36400, "ceph", Kind::Network},
+    // Coda and AFS: served from other machines, with client caches of their own.
+    RefusedFileSystem{0x73757245, "coda", Kind::Network},
+    RefusedFileSystem{0x5346414F, "afs", Kind::Network},
+    RefusedFileSystem{0x6B414653, "afs", Kind::Network},
+    // 9P (also the shared folders of virtual machines): the host's file system.
+    RefusedFileSystem{0x01021997, "9p", Kind::Network},
+    // VirtualBox shared folders: the host's file system.
+    RefusedFileSystem{0x786F4256, "vboxsf", Kind::Network},
+    // FUSE (sshfs, rclone, ntfs-3g, exfat-fuse, virtiofs...): a program decides where data goes.
+    RefusedFileSystem{0x65735546, "fuse", Kind::Fuse},
+    // overlay: a file from a lower layer is copied up when it is opened for writing, and the
+    // lower layer keeps its copy.
+    RefusedFileSystem{0x794C7630, "overlay", Kind::Overlay},
+    // aufs: a union mount like overlay, with the same copy-up.
+    RefusedFileSystem{0x61756673, "aufs", Kind::Overlay},
+    // eCryptfs: writes go through to a file on another file system, whose kind we cannot see.
+    RefusedFileSystem{0xF15F, "ecryptfs", Kind::Stacked},
+};
+
+// ext2, ext3 and ext4 share this magic number.
+constexpr std::uint64_t kExtMagic = 0xEF53;
+
+const char* reasonFor(Kind kind)
+{
+    switch (kind) {
+    case Kind::CopyOnWrite: return "is on a copy-on-write file system (%s): overwriting cannot reach its old data";
+    case Kind::LogStructured: return "is on a log-structured file system (%s): overwriting cannot reach its old data";
+    case Kind::Network:
+        return "is on a network file system (%s): its data is stored on another machine, out of reach of an "
+               "overwrite";
+    case Kind::Fuse:
+        return "is on a FUSE file system (%s): the program behind it decides where its data is stored, so an "
+               "overwrite cannot be shown to reach it";
+    case Kind::Overlay:
+        return "is on an overlay file system (%s): its old data may sit on a lower layer that overwriting cannot "
+               "reach";
+    case Kind::Stacked:
+        return "is on a stacked file system (%s): its data is stored on another file system, out of sight of an "
+               "overwrite";
+    }
+    return "";
+}
+
+std::string withName(const char* reason, const std::string& name)
+{
+    std::string out = reason;
+    const std::size_t at = out.find("%s");
+    if (at != std::string::npos)
+        out.replace(at, 2, name);
+    return out;
+}
+
+bool hasOption(const std::string& options, std::string_view wanted)
+{
+    std::size_t start = 0;
+    while (start <= options.size()) {
+        std::size_t end = options.find(',', start);
+        if (end == std::string::npos)
+            end = options.size();
+        if (std::string_view(options).substr(start, end - start) == wanted)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+std::optional<ErrorInfo> failure(int err, const std::string& what)
+{
+    char buffer[256];
+    return ErrorInfo{err, what + ": " + ::strerror_r(err, buffer, sizeof buffer), FileRipper::kSource};
+}
+
+// The errors with which a file system says it does not offer an ioctl at all.
+bool notOffered(int err)
+{
+    return err == ENOTTY || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
+}
+
+constexpr std::uint32_t kExtentsPerCall = 64;
+
+// Walks the file's extent map and notes shared and inline extents. Returns 0 or -errno.
+int readExtentFlags(FileSystem& files, int fd, StorageFacts& facts)
+{
+    // A FIEMAP request is its header followed by room for the extents of the answer.
+    constexpr std::size_t kWords =
+        (sizeof(struct fiemap) + kExtentsPerCall * sizeof(struct fiemap_extent) + 7) / sizeof(std::uint64_t);
+    static_assert(alignof(struct fiemap) <= alignof(std::uint64_t));
+    std::vector<std::uint64_t> storage(kWords);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(storage.data());
+    std::uint64_t start = 0;
+    for (;;) {
+        std::fill(storage.begin(), storage.end(), 0);
+        auto* map = new (storage.data())::fiemap{};
+        map->fm_start = start;
+        map->fm_length = FIEMAP_MAX_OFFSET - start;
+        map->fm_extent_count = kExtentsPerCall;
+        if (int rc = files.MapExtents(fd, *map); rc < 0)
+            return notOffered(-rc) ? 0 : rc;
+        const std::uint32_t mapped = std::min(map->fm_mapped_extents, kExtentsPerCall);
+        if (mapped == 0)
+            return 0;
+        struct fiemap_extent extent {};
+        for (std::uint32_t i = 0; i < mapped; ++i) {
+            std::memcpy(&extent, bytes + sizeof(struct fiemap) + i * sizeof(struct fiemap_extent), sizeof extent);
+            if (extent.fe_flags & FIEMAP_EXTENT_SHARED)
+                facts.sharedExtents = true;
+            if (extent.fe_flags & FIEMAP_EXTENT_DATA_INLINE)
+                facts.inlineData = true;
+        }
+        // `extent` is now the last one mapped.
+        if (facts.sharedExtents || facts.inlineData || (extent.fe_flags & FIEMAP_EXTENT_LAST))
+            return 0;
+        const std::uint64_t next = extent.fe_logical + extent.fe_length;
+        if (next <= start)
+            return 0;
+        start = next;
+    }
+}
+
+} // namespace
+
+std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts)
+{
+    for (const RefusedFileSystem& fs : kRefused) {
+        if (fs.magic == facts.magic)
+            return withName(reasonFor(fs.kind), facts.type.empty() ? fs.name : facts.type);
+    }
+    // Journalled data (ext3/ext4 data=journal, also reiserfs): every write goes through the journal
+    // first, and the journal keeps copies of the file's earlier contents that no overwrite of the
+    // file reaches.
+    if (hasOption(facts.options, "data=journal")) {
+        const std::string name = facts.type.empty() ? "data=journal" : facts.type + ", data=journal";
+        return "is on a file system that journals file data (" + name +
+               "): the journal keeps copies of old data that overwriting cannot reach";
+    }
+    // The journal-data attribute (chattr +j) journals one file's data like data=journal; ext4
+    // ignores it under delayed allocation (its default), so it counts unless "delalloc" is known.
+    if (facts.magic == kExtMagic && facts.journalDataAttribute && !hasOption(facts.options, "delalloc")) {
+        return "has the journal-data attribute (chattr +j): the journal keeps copies of its old data that "
+               "overwriting cannot reach";
+    }
+    // Inline data (ext4 inline_data): the file's bytes live inside its inode, which is written
+    // through the journal like all metadata, so copies of them stay in the journal.
+    if (facts.inlineData) {
+        return "keeps its data inside the file system's metadata (inline data): copies of it stay where "
+               "overwriting cannot reach, such as the journal";
+    }
+    // Shared extents (a reflinked copy, a deduplicated or snapshotted file): writing to the file
+    // gives it new blocks and leaves the shared ones, with the old data, to the other owner.
+    if (facts.sharedExtents) {
+        return "shares its blocks with another file (a reflinked copy or a snapshot): overwriting would give it "
+               "new blocks and leave the old data in the shared ones";
+    }
+    return std::nullopt;
+}
+
+std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const struct stat& st, const std::string& path,
+                                            StorageFacts& facts)
+{
+    facts = StorageFacts{};
+    struct statfs fsInfo {};
+    if (int rc = files.StatFs(fd, fsInfo); rc < 0)
+        return failure(-rc, "Cannot read the file system of " + quoted(path));
+    // Magic numbers are 32 bits; f_type is a signed long that some of them overflow on 32-bit machines.
+    facts.magic = static_cast<std::uint64_t>(fsInfo.f_type) & 0xFFFFFFFFu;
+
+    if (int rc = files.MountOptions(st.st_dev, facts.type, facts.options); rc < 0 && rc != -ENOENT)
+        return failure(-rc, "Cannot read the mount options of " + quoted(path));
+
+    unsigned attributes = 0;
+    if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !notOffered(-rc))
+        return failure(-rc, "Cannot read the attribute flags of " + quoted(path));
+    facts.journalDataAttribute = (attributes & FS_JOURNAL_DATA_FL) != 0;
+
+    if (int rc = readExtentFlags(files, fd, facts); rc < 0)
+        return failure(-rc, "Cannot read the block map of " + quoted(path));
+    return std::nullopt;
+}
+
+std::optional<MountInfoLine> ParseMountInfoLine(std::string_view line)
+{
+    // "36 35 98:0 /root /mnt opts [optional fields...] - type source super-options"
+    std::array<std::string_view, 6> head{};
+    std::size_t at = 0;
+    auto nextField = [&]() -> std::string_view {
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+        const std::size_t start = at;
+        while (at < line.size() && line[at] != ' ' && line[at] != '\n')
+            ++at;
+        return line.substr(start, at - start);
+    };
+    for (std::string_view& field : head) {
+        field = nextField();
+        if (field.empty())
+            return std::nullopt;
+    }
+    std::string_view field;
+    do {
+        field = nextField();
+        if (field.empty())
+            return std::nullopt;
+    } while (field != "-");
+    const std::string_view type = nextField();
+    const std::string_view source = nextField();
+    const std::string_view superOptions = nextField();
+    if (type.empty() || source.empty())
+        return std::nullopt;
+
+    MountInfoLine out;
+    const std::string_view device = head[2];
+    const std::size_t colon = device.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == device.size())
+        return std::nullopt;
+    auto number = [](std::string_view digits, unsigned& value) {
+        value = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9' || value > 0xFFFFFFFu)
+                return false;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        return true;
+    };
+    if (!number(device.substr(0, colon), out.major) || !number(device.substr(colon + 1), out.minor))
+        return std::nullopt;
+    out.type = std::string(type);
+    out.superOptions = std::string(superOptions);
+    return out;
+}
+
+} // namespace quellon

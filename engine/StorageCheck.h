@@ -1,0 +1,45 @@
+#pragma once
+
+#include "ErrorInfo.h"
+#include "FileSystem.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quellon {
+
+// What decides whether overwriting a file in place reaches the blocks that hold its old data,
+// learnt from the open file. Everything here comes through the FileSystem interface, so the
+// decision itself (WhyOverwriteCannotReach) can be tested with made-up facts.
+struct StorageFacts {
+    std::uint64_t magic = 0;           // statfs f_type of the file's file system
+    std::string type;                  // its type as mounted ("ext4", "fuse.sshfs"); empty when not known
+    std::string options;               // its options, comma separated ("rw,data=journal"); empty when not known
+    bool journalDataAttribute = false; // the file has the journal-data attribute (chattr +j)
+    bool sharedExtents = false;        // some of its blocks are shared with another file (FIEMAP)
+    bool inlineData = false;           // its data is kept inside the file system's metadata (FIEMAP)
+};
+
+// Why an in-place overwrite cannot reach the old data of a file with these facts, as the words that
+// follow the quoted path in the error report (for example "is on a copy-on-write file system
+// (btrfs): overwriting cannot reach its old data"); nothing when it can.
+std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts);
+
+// Learns the facts about the open regular file `fd`, whose fstat is `st`. On failure returns the
+// error to report (naming `path`); facts that a file system does not offer (no extent map, no
+// attributes, no visible mount entry) are simply left at their defaults.
+std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const struct stat& st, const std::string& path,
+                                            StorageFacts& facts);
+
+// One line of /proc/self/mountinfo, reduced to what the check uses.
+struct MountInfoLine {
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string type;
+    std::string superOptions;
+};
+std::optional<MountInfoLine> ParseMountInfoLine(std::string_view line);
+
+} // namespace quellon

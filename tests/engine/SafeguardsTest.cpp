@@ -1,0 +1,525 @@
+// The checks around the passes, through the real file system in a temporary folder: files that are
+// read-only, in use by another program or on storage an overwrite cannot reach are refused before
+// anything is written; the last pass is read back before the delete.
+#include "Safeguards.h"
+#include "WipeTestSupport.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quellon::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kOriginal(6000, 'o');
+
+std::string quotedPath(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+// Exactly one error report, with this text.
+void expectOneReport(const RecordingMessageBox& messages, int number, const std::string& description)
+{
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].title, "ERROR");
+    EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({number, description, "FileRipper"}));
+}
+
+// ---- Storage that an overwrite cannot reach, shown to the engine as facts ----
+
+struct InjectedStorageCase {
+    const char* name;
+    std::uint64_t magic;
+    std::string type;
+    std::string options;
+    std::string why; // words after the quoted path, before ", so it was not wiped"
+};
+
+void PrintTo(const InjectedStorageCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class RefusedStorage : public WipeTest, public ::testing::WithParamInterface<InjectedStorageCase> {};
+
+TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
+{
+    const InjectedStorageCase& c = GetParam();
+    const std::string path = dir.file("victim");
+    writeFile(path, kOriginal);
+    files.alterStatFs = [&](struct statfs& st) { st.f_type = static_cast<decltype(st.f_type)>(c.magic); };
+    files.alterMountOptions = [&](std::string& type, std::string& options) {
+        type = c.type;
+        options = c.options;
+    };
+
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+
+    expectOneReport(messages, EOPNOTSUPP, quotedPath(path) + " " + c.why + ", so it was not wiped");
+    EXPECT_EQ(files.count(FsCall::Write), 0);
+    EXPECT_EQ(files.count(FsCall::Unlink), 0);
+    EXPECT_EQ(readFile(path), kOriginal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Facts, RefusedStorage,
+    ::testing::Values(
+        InjectedStorageCase{"btrfs", 0x9123683E, "btrfs", "rw,space_cache=v2",
+                            "is on a copy-on-write file system (btrfs): overwriting cannot reach its old data"},
+        InjectedStorageCase{"btrfs_not_in_the_mount_table", 0x9123683E, "", "",
+                            "is on a copy-on-write file system (btrfs): overwriting cannot reach its old data"},
+        InjectedStorageCase{"ext4_with_journalled_data", 0xEF53, "ext4", "rw,nodelalloc,data=journal",
+                            "is on a file system that journals file data (ext4, data=journal): the journal keeps "
+                            "copies of old data that overwriting cannot reach"},
+        InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0",
+                            "is on a FUSE file system (fuse.sshfs): the program behind it decides where its data is "
+                            "stored, so an overwrite cannot be shown to reach it"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// ---- Open in another program ----
+
+// A child process that opens a file and holds it open until it is let go.
+class OtherProgram {
+public:
+    OtherProgram(const std::string& path, int flags)
+    {
+        int ready[2];
+        int release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls here, then _exit: never back into the test framework.
+            ::close(ready[0]);
+            ::close(release[1]);
+            const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+            char answer = fd >= 0 ? 'y' : 'n';
+            (void)!::write(ready[1], &answer, 1);
+            (void)!::read(release[0], &answer, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        release_ = release[1];
+        char answer = 'n';
+        holding_ = pid_ > 0 && ::read(ready[0], &answer, 1) == 1 && answer == 'y';
+        ::close(ready[0]);
+    }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+    ~OtherProgram() { letGo(); }
+
+    bool holding() const { return holding_; }
+
+    // Closes the file and ends the child.
+    void letGo()
+    {
+        if (pid_ <= 0)
+            return;
+        ::close(release_);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        holding_ = false;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+    bool holding_ = false;
+};
+
+struct HolderCase {
+    const char* name;
+    int flags;
+};
+
+void PrintTo(const HolderCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class OpenElsewhere : public WipeTest, public ::testing::WithParamInterface<HolderCase> {};
+
+TEST_P(OpenElsewhere, IsReportedUnchangedAndWipedOnceClosed)
+{
+    const std::string path = dir.file("in-use");
+    writeFile(path, kOriginal);
+    OtherProgram other(path, GetParam().flags);
+    ASSERT_TRUE(other.holding());
+
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    expectOneReport(messages, EBUSY, quotedPath(path) + " is open in another program, so it was not wiped");
+    EXPECT_EQ(files.count(FsCall::Write), 0);
+    EXPECT_EQ(readFile(path), kOriginal);
+
+    other.letGo();
+    messages.shown.clear();
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_FALSE(fs::exists(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(Holders, OpenElsewhere,
+                         ::testing::Values(HolderCase{"a_reader", O_RDONLY}, HolderCase{"a_writer", O_WRONLY},
+                                           HolderCase{"a_reader_and_writer", O_RDWR}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// The kernel grants a write lease only when the asking descriptor is the file's one open file, so a
+// second descriptor of this very program counts as well.
+TEST_F(WipeTest, FileOpenTwiceInThisProgramIsAlsoRefused)
+{
+    const std::string path = dir.file("open-here");
+    writeFile(path, kOriginal);
+    const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    ::close(held);
+    expectOneReport(messages, EBUSY, quotedPath(path) + " is open in another program, so it was not wiped");
+    EXPECT_EQ(readFile(path), kOriginal);
+}
+
+// What the lease request may answer, and what the wipe does then.
+struct LeaseCase {
+    const char* name;
+    int error;        // injected into the request for the lease
+    bool wiped;       // true: the wipe goes on without the check
+    std::string what; // otherwise the report's description; %s stands for the quoted path
+};
+
+void PrintTo(const LeaseCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class LeaseAnswer : public WipeTest, public ::testing::WithParamInterface<LeaseCase> {};
+
+TEST_P(LeaseAnswer, DecidesWhetherTheWipeGoesOn)
+{
+    const LeaseCase& c = GetParam();
+    const std::string path = dir.file("leased");
+    writeFile(path, kOriginal);
+    files.failOn({FsCall::Lease, 1, c.error});
+
+    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+
+    if (c.wiped) {
+        EXPECT_EQ(outcome, WipeOutcome::Wiped);
+        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_FALSE(fs::exists(path));
+        EXPECT_EQ(files.count(FsCall::Lease), 1) << "a lease that was not granted is not given back";
+        return;
+    }
+    EXPECT_EQ(outcome, WipeOutcome::Failed);
+    std::string description = c.what;
+    description.replace(description.find("%s"), 2, quotedPath(path));
+    expectOneReport(messages, c.error == EAGAIN ? EBUSY : c.error, description);
+    EXPECT_EQ(readFile(path), kOriginal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LeaseAnswer,
+    ::testing::Values(
+        LeaseCase{"refused_because_the_file_is_open_elsewhere", EAGAIN, false,
+                  "%s is open in another program, so it was not wiped"},
+        LeaseCase{"not_the_owner_and_no_lease_capability", EACCES, true, ""},
+        LeaseCase{"not_permitted", EPERM, true, ""},
+        LeaseCase{"a_file_system_or_system_without_leases", EINVAL, true, ""},
+        LeaseCase{"no_memory_for_the_lease", ENOMEM, false,
+                  "Cannot check whether %s is open in another program: Cannot allocate memory"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Taking the lease must not expose the program to the lease-break signal: by default SIGIO, which
+// ends a process, and which the kernel sends when another program opens the file while it is held.
+TEST(PosixLease, AnotherProgramOpeningTheFileWhileLeasedDoesNotEndThisOne)
+{
+    TempDir dir;
+    const std::string path = dir.file("leased");
+    writeFile(path, kOriginal);
+    PosixFileSystem files;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    if (int rc = files.SetLease(fd, F_WRLCK); rc != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "no write lease here: " << std::strerror(-rc);
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int opened = ::open(path.c_str(), O_RDONLY); // waits until the lease is given back
+        ::_exit(opened >= 0 ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    // While the kernel breaks the lease, F_GETLEASE reports the type it is being broken to.
+    bool breaking = false;
+    for (int i = 0; i < 500 && !breaking; ++i) {
+        breaking = ::fcntl(fd, F_GETLEASE) != F_WRLCK;
+        if (!breaking)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // room for a signal to arrive
+    EXPECT_TRUE(breaking) << "the other program never asked for the file";
+    EXPECT_EQ(files.SetLease(fd, F_UNLCK), 0);
+    ::close(fd);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// ---- Read-only, also for root ----
+
+struct ModeCase {
+    const char* name;
+    mode_t mode;
+    bool readOnly;
+};
+
+void PrintTo(const ModeCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ModeAsRoot : public WipeTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(ModeAsRoot, NoWriteBitAtAllMeansReadOnly)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, whose open ignores the permission bits; as any other user the open itself "
+                        "is refused (WipeTest.ReadOnlyFileIsReportedUnchanged)";
+    const std::string path = dir.file("moded");
+    writeFile(path, kOriginal);
+    ASSERT_EQ(::chmod(path.c_str(), GetParam().mode), 0);
+
+    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+
+    if (GetParam().readOnly) {
+        EXPECT_EQ(outcome, WipeOutcome::Failed);
+        expectOneReport(messages, EACCES, quotedPath(path) + " is read-only, so it was not wiped");
+        EXPECT_EQ(files.count(FsCall::Write), 0);
+        EXPECT_EQ(readFile(path), kOriginal);
+    } else {
+        EXPECT_EQ(outcome, WipeOutcome::Wiped);
+        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_FALSE(fs::exists(path));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ModeAsRoot,
+                         ::testing::Values(ModeCase{"r__r__r__", 0444, true}, ModeCase{"r________", 0400, true},
+                                           ModeCase{"r_xr_xr_x", 0555, true}, ModeCase{"nothing_at_all", 0000, true},
+                                           ModeCase{"write_only_for_the_owner", 0200, false},
+                                           ModeCase{"writable_by_others_only", 0006, false}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(WipeTest, FileCreatedByTheWipeIsNotTakenForReadOnlyWhateverTheUmask)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: under umask 0777 only root may reopen the created file for the next pass";
+    const std::string path = dir.file("new");
+    const mode_t previous = ::umask(0777);
+    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+    ::umask(previous);
+    EXPECT_EQ(outcome, WipeOutcome::Wiped);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_FALSE(fs::exists(path));
+}
+
+// Immutable and append-only files: the open for writing fails, also for root, and that is reported.
+struct AttributeCase {
+    const char* name;
+    int flag;
+};
+
+void PrintTo(const AttributeCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ProtectedByAttribute : public WipeTest, public ::testing::WithParamInterface<AttributeCase> {};
+
+TEST_P(ProtectedByAttribute, OpenIsRefusedAndReported)
+{
+    const std::string path = dir.file("protected");
+    writeFile(path, kOriginal);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    const bool set = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags |= GetParam().flag, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    const int err = errno;
+    if (!set) {
+        ::close(fd);
+        GTEST_SKIP() << "cannot set the attribute here (" << std::strerror(err) << "); needs root and a file "
+                     << "system with attributes";
+    }
+
+    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+
+    flags &= ~GetParam().flag; // let the temporary folder be removed
+    EXPECT_EQ(::ioctl(fd, FS_IOC_SETFLAGS, &flags), 0);
+    ::close(fd);
+    EXPECT_EQ(outcome, WipeOutcome::Failed);
+    expectOneReport(messages, EPERM, "Cannot open " + quotedPath(path) + " for writing: Operation not permitted");
+    EXPECT_EQ(readFile(path), kOriginal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Attributes, ProtectedByAttribute,
+                         ::testing::Values(AttributeCase{"immutable", FS_IMMUTABLE_FL},
+                                           AttributeCase{"append_only", FS_APPEND_FL}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---- The read-back of the last pass ----
+
+enum class Corruption { FirstByte, LastByte, EndsEarly };
+
+struct ReadBackCase {
+    const char* name;
+    Corruption corruption;
+};
+
+void PrintTo(const ReadBackCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ReadBack : public WipeTest, public ::testing::WithParamInterface<ReadBackCase> {};
+
+TEST_P(ReadBack, ThatDiffersFromTheLastPassStopsBeforeTheTruncateAndTheDelete)
+{
+    const std::string path = dir.file("verified");
+    writeFile(path, kOriginal);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const std::size_t extent = extentFor(kOriginal.size(), static_cast<std::size_t>(st.st_blksize));
+    const Corruption corruption = GetParam().corruption;
+    files.alterRead = [&](char* data, ssize_t& got, off_t offset) {
+        if (got <= 0)
+            return;
+        const auto end = static_cast<std::size_t>(offset) + static_cast<std::size_t>(got);
+        if (corruption == Corruption::FirstByte && offset == 0)
+            data[0] ^= 0x01;
+        else if (corruption == Corruption::LastByte && end == extent)
+            data[got - 1] ^= 0x40;
+        else if (corruption == Corruption::EndsEarly)
+            got = 0;
+    };
+
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+
+    std::string description;
+    switch (corruption) {
+    case Corruption::FirstByte:
+        description = " did not read back as the last pass wrote it (first difference at byte 0)";
+        break;
+    case Corruption::LastByte:
+        description =
+            " did not read back as the last pass wrote it (first difference at byte " + std::to_string(extent - 1) + ")";
+        break;
+    case Corruption::EndsEarly:
+        description = " read back shorter than the last pass wrote it (0 of " + std::to_string(extent) + " bytes)";
+        break;
+    }
+    expectOneReport(messages, EIO, quotedPath(path) + description + ", so it was not deleted");
+    EXPECT_EQ(files.count(FsCall::Truncate), 0);
+    EXPECT_EQ(files.count(FsCall::Unlink), 0);
+    EXPECT_EQ(readFile(path), repeated("\r\n", extent)) << "left as the last pass wrote it";
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, ReadBack,
+                         ::testing::Values(ReadBackCase{"one_byte_changed_at_the_start", Corruption::FirstByte},
+                                           ReadBackCase{"one_byte_changed_at_the_end", Corruption::LastByte},
+                                           ReadBackCase{"the_file_ends_early", Corruption::EndsEarly}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(WipeTest, ReadBackCoversTheWholeOverwrittenRange)
+{
+    const std::string path = dir.file("large");
+    const std::size_t length = (3u << 20) + 5; // more than one read-back chunk
+    writeFile(path, std::string(length, 'o'));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const std::size_t extent = extentFor(length, static_cast<std::size_t>(st.st_blksize));
+    std::size_t read = 0;
+    files.alterRead = [&](char*, ssize_t& got, off_t) { read += got > 0 ? static_cast<std::size_t>(got) : 0; };
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(read, extent);
+}
+
+// Where direct I/O is refused, the read-back drops the file's cached pages and reads normally.
+struct FallbackCase {
+    const char* name;
+    FaultyFileSystem::Fault fault;
+};
+
+void PrintTo(const FallbackCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ReadBackWithoutDirectIo : public WipeTest, public ::testing::WithParamInterface<FallbackCase> {};
+
+TEST_P(ReadBackWithoutDirectIo, DropsTheCacheAndStillChecks)
+{
+    const std::string path = dir.file("cached");
+    writeFile(path, kOriginal);
+    const int probe = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (probe < 0)
+        GTEST_SKIP() << "this file system refuses direct I/O anyway, so the fallback is the normal path";
+    ::close(probe);
+    files.failOn(GetParam().fault);
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(files.count(FsCall::DropCache), 1);
+    EXPECT_FALSE(fs::exists(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, ReadBackWithoutDirectIo,
+    ::testing::Values(FallbackCase{"direct_open_refused", {FsCall::Open, FileRipper::kPasses + 1, EINVAL}},
+                      FallbackCase{"direct_read_refused", {FsCall::Read, 1, EINVAL}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// ---- The folder flushed after the delete ----
+
+struct FolderCase {
+    const char* name;
+    std::string path;
+    std::string folder;
+};
+
+void PrintTo(const FolderCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class FolderOfPath : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(FolderOfPath, IsTheFolderThatHoldsTheName)
+{
+    EXPECT_EQ(FolderOf(GetParam().path), GetParam().folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FolderOfPath,
+                         ::testing::Values(FolderCase{"a_bare_name_is_in_the_current_folder", "notes.txt", "."},
+                                           FolderCase{"a_name_in_the_root", "/notes.txt", "/"},
+                                           FolderCase{"a_nested_name", "/quellon-nowhere/a/notes.txt", "/quellon-nowhere/a"},
+                                           FolderCase{"a_relative_nested_name", "a/b/notes.txt", "a/b"},
+                                           FolderCase{"doubled_slashes", "a//notes.txt", "a"},
+                                           FolderCase{"a_name_in_the_root_with_doubled_slashes", "//notes.txt", "/"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace quellon::testing
