@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+
+#include <sys/wait.h>
 
 namespace quellon::testing {
 namespace {
@@ -49,6 +52,89 @@ TEST(Recovery, WipedFileLeavesNoMarkerOnExt4)
     EXPECT_GT(image.countInImage("QLNCTRL-"), 0u) << "the control's markers vanished: the search proves nothing";
     EXPECT_EQ(image.countInImage("QLNWIPE-"), 0u) << "markers of the wiped file are still on the device";
 }
+
+// The harness's exit status (-1 when it did not exit normally); its stderr goes to `errors`.
+int runWipe(const std::string& path, const std::string& errors)
+{
+    const std::string command = std::string(QUELLON_WIPE_BINARY) + " '" + path + "' 2>'" + errors + "'";
+    const int status = std::system(command.c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& needle)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
+}
+
+struct FileSystemCase {
+    const char* name;
+    const char* tool;
+    std::size_t sizeMiB;
+    std::string mkfs;
+    std::string mountOptions;
+    bool refused; // true: the wipe must refuse the file and leave it whole
+};
+
+void PrintTo(const FileSystemCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class RecoveryOn : public ::testing::TestWithParam<FileSystemCase> {};
+
+TEST_P(RecoveryOn, WipedLeavesNoMarkerOrRefusedLeavesTheFileWhole)
+{
+    const FileSystemCase& c = GetParam();
+    if (std::string why = LoopImage::whyUnavailable(c.tool); !why.empty())
+        GTEST_SKIP() << "recovery test skipped: " << why;
+    TempDir dir;
+    LoopImage image(dir.path().string(), c.sizeMiB, c.mkfs, c.mountOptions);
+    ASSERT_TRUE(image.error().empty()) << image.error();
+
+    const std::string wiped = image.mountPoint() + "/secret.txt";
+    const std::string control = image.mountPoint() + "/control.txt";
+    const std::string secret = markerFile("QLNWIPE-");
+    writeFile(wiped, secret);
+    writeFile(control, markerFile("QLNCTRL-"));
+    ASSERT_TRUE(runCommand("sync"));
+
+    const std::string errors = dir.file("errors.txt");
+    const int status = runWipe(wiped, errors);
+    const std::string reports = readFile(errors);
+    if (c.refused) {
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(occurrences(reports, "Error description: "), 1u) << reports;
+        EXPECT_NE(reports.find("so it was not wiped"), std::string::npos) << reports;
+        EXPECT_EQ(readFile(wiped), secret) << "a refused file must be left exactly as it was";
+    } else {
+        EXPECT_EQ(status, 0) << reports;
+    }
+    ASSERT_EQ(std::remove(control.c_str()), 0);
+    ASSERT_TRUE(image.unmount());
+
+    const std::size_t controlFound = image.countInImage("QLNCTRL-");
+    const std::size_t wipedFound = image.countInImage("QLNWIPE-");
+    std::printf("%s: %zu wiped-file markers left, %zu control markers found\n", c.name, wipedFound, controlFound);
+    EXPECT_GT(controlFound, 0u) << "the control's markers vanished: the search proves nothing";
+    if (c.refused) {
+        EXPECT_GE(wipedFound, static_cast<std::size_t>(kMarkers)) << "the refused file is not whole on the device";
+    } else {
+        EXPECT_EQ(wipedFound, 0u) << "markers of the wiped file are still on the device";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, RecoveryOn,
+    ::testing::Values(
+        FileSystemCase{"ext4_with_writeback_data", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=writeback", false},
+        FileSystemCase{"xfs", "mkfs.xfs", 300, "mkfs.xfs -q -f", "", false},
+        FileSystemCase{"btrfs_is_refused", "mkfs.btrfs", 128, "mkfs.btrfs -q -f", "", true},
+        FileSystemCase{"ext4_with_journalled_data_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=journal",
+                       true}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace quellon::testing
