@@ -2,6 +2,7 @@
 
 #include "ErrorReport.h"
 #include "Safeguards.h"
+#include "WipeSupport.h"
 
 #include <algorithm>
 #include <array>
@@ -20,6 +21,15 @@
 namespace quellon {
 namespace {
 
+using detail::AlignedBuffer;
+using detail::allocatePages;
+using detail::Descriptor;
+using detail::failure;
+using detail::kPageSize;
+using detail::quoted;
+using detail::refusal;
+using detail::replaced;
+
 // The four patterns, one per phase, each repeated from byte 0 over the whole file. Phase 1 is a
 // 16-bit zero; the others are ASCII text followed by CR LF.
 constexpr std::array<std::string_view, FileRipper::kPhases> kPatterns = {
@@ -32,7 +42,6 @@ static_assert(kPatterns[0].size() == 2 && kPatterns[1].size() == 12 && kPatterns
               kPatterns[3].size() == 2);
 constexpr std::size_t kLongestPattern = 22;
 
-constexpr std::size_t kPageSize = 4096;
 // Largest write buffer; memory use stays near this whatever the size of the file. Writes go through
 // the page cache, and the writeback of each chunk is started as soon as it is written, so the disk
 // works while the next chunk is copied. (Direct I/O was measured slower: each write waits for the
@@ -47,23 +56,6 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 // not hang us) and never becoming our controlling terminal.
 constexpr int kOpenFlags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
-std::string errorText(int err)
-{
-    char buffer[256];
-    // GNU strerror_r: returns the message, which may or may not be in `buffer`.
-    return ::strerror_r(err, buffer, sizeof buffer);
-}
-
-std::string quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-ErrorInfo failure(int err, const std::string& what)
-{
-    return ErrorInfo{err, what + ": " + errorText(err), FileRipper::kSource};
-}
-
 std::string passText(int pass)
 {
     return " (pass " + std::to_string(pass) + " of " + std::to_string(FileRipper::kPasses) + ")";
@@ -73,31 +65,6 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
 {
     return (value + step - 1) / step * step;
 }
-
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-using AlignedBuffer = std::unique_ptr<char, FreeDeleter>;
-
-// Closes a descriptor that a failure path leaves behind; the normal path closes explicitly and
-// checks the result.
-class Descriptor {
-public:
-    Descriptor(FileSystem& files, int fd) : files_(files), fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            (void)files_.Close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    FileSystem& files_;
-    int fd_;
-};
 
 // One wipe of one path. Each step either succeeds or returns the failure to report.
 class Wiping {
@@ -132,11 +99,23 @@ private:
 };
 
 // First open: the file as it is, or created empty if it does not exist (in a folder that does).
-// Takes the file's identity and length from the opened descriptor and refuses anything that is
-// not a regular file.
+// What the path names is looked at before it is opened for writing; the file's identity and length
+// are then taken from the descriptor opened for writing.
 std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
 {
-    int fd = files_.Open(path_, kOpenFlags, 0);
+    struct stat named {};
+    const int probe = files_.Open(path_, O_PATH | O_CLOEXEC, 0);
+    if (probe >= 0) {
+        Descriptor look(files_, probe);
+        if (int rc = files_.Stat(probe, named); rc < 0)
+            return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+        if (auto refused = CheckBeforeOpening(files_, probe, named, path_))
+            return refused;
+    } else if (probe != -ENOENT) {
+        return failure(-probe, "Cannot open " + quoted(path_) + " for writing");
+    }
+
+    int fd = probe == -ENOENT ? -ENOENT : files_.Open(path_, kOpenFlags, 0);
     if (fd == -ENOENT) {
         fd = files_.Open(path_, kOpenFlags | O_CREAT | O_EXCL, 0600);
         if (fd < 0)
@@ -151,9 +130,11 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
     if (int rc = files_.Stat(file.get(), st); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     if (!S_ISREG(st.st_mode))
-        return ErrorInfo{EINVAL, quoted(path_) + " is not a regular file, so it was not wiped", FileRipper::kSource};
+        return refusal(EINVAL, path_, "is not a regular file");
     // A file this wipe has just created is empty and ours: nothing to guard.
     if (!created_) {
+        if (st.st_dev != named.st_dev || st.st_ino != named.st_ino)
+            return replaced(path_, "");
         if (auto refused = CheckBeforeWiping(files_, file.get(), st, path_))
             return refused;
     }
@@ -174,7 +155,7 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
         unit = std::lcm(unit, pattern.size());
     const std::uint64_t largest = kMaxBuffer / unit * unit;
     bufferSize_ = std::min(largest, roundUp(extent_, kPageSize));
-    buffer_.reset(static_cast<char*>(std::aligned_alloc(kPageSize, bufferSize_)));
+    buffer_ = allocatePages(bufferSize_);
     if (!buffer_)
         return failure(ENOMEM, "Cannot wipe " + quoted(path_));
     return std::nullopt;
@@ -192,10 +173,7 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
     if (int rc = files_.Stat(file.get(), st); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
     if (st.st_dev != device_ || st.st_ino != inode_)
-        return ErrorInfo{ESTALE,
-                         quoted(path_) + " was replaced by another file while it was being wiped; the wipe stopped" +
-                             passText(pass),
-                         FileRipper::kSource};
+        return replaced(path_, passText(pass));
     return std::nullopt;
 }
 

@@ -1,7 +1,7 @@
 #include "Safeguards.h"
 
-#include "FileRipper.h"
 #include "StorageCheck.h"
+#include "WipeSupport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,27 +17,19 @@
 namespace quellon {
 namespace {
 
-constexpr std::size_t kPageSize = 4096;
+using detail::AlignedBuffer;
+using detail::allocatePages;
+using detail::Descriptor;
+using detail::failure;
+using detail::kPageSize;
+using detail::quoted;
+using detail::refusal;
+using detail::replaced;
+
 // Bytes read back per call; memory for the check stays near twice this.
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 // The read-back opens the file like the passes do, but for reading.
 constexpr int kReadFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-
-std::string quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-ErrorInfo failure(int err, const std::string& what)
-{
-    char buffer[256];
-    return ErrorInfo{err, what + ": " + ::strerror_r(err, buffer, sizeof buffer), FileRipper::kSource};
-}
-
-ErrorInfo refusal(int err, const std::string& path, const std::string& why)
-{
-    return ErrorInfo{err, quoted(path) + " " + why + ", so it was not wiped", FileRipper::kSource};
-}
 
 std::optional<ErrorInfo> checkNotInUse(FileSystem& files, int fd, const std::string& path)
 {
@@ -55,35 +47,24 @@ std::optional<ErrorInfo> checkNotInUse(FileSystem& files, int fd, const std::str
     return std::nullopt;
 }
 
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-
-// Closes the read-back descriptor on the failure paths; the normal path closes it and checks.
-class ReadDescriptor {
-public:
-    ReadDescriptor(FileSystem& files, int fd) : files_(files), fd_(fd) {}
-    ReadDescriptor(const ReadDescriptor&) = delete;
-    ReadDescriptor& operator=(const ReadDescriptor&) = delete;
-    ~ReadDescriptor()
-    {
-        if (fd_ >= 0)
-            (void)files_.Close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    FileSystem& files_;
-    int fd_;
-};
-
 } // namespace
+
+std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path)
+{
+    if (!S_ISREG(st.st_mode))
+        return refusal(EINVAL, path, "is not a regular file");
+    StorageFacts facts;
+    if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
+        return error;
+    if (auto why = WhyOverwriteCannotReach(facts))
+        return refusal(EOPNOTSUPP, path, *why);
+    return std::nullopt;
+}
 
 std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path)
 {
     if ((st.st_mode & 0222) == 0)
-        return ErrorInfo{EACCES, quoted(path) + " is read-only, so it was not wiped", FileRipper::kSource};
+        return ErrorInfo{EACCES, quoted(path) + " is read-only, so it was not wiped", detail::kSource};
 
     StorageFacts facts;
     if (auto error = GatherStorageFacts(files, fd, st, path, facts))
@@ -98,7 +79,7 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& p
                                          std::uint64_t extent, std::string_view pattern)
 {
     const std::string what = "Cannot read " + quoted(path) + " back to check the overwrite";
-    std::optional<ReadDescriptor> file;
+    std::optional<Descriptor> file;
     bool direct = true;
     // Opens the file for reading, past the page cache where the file system allows it, and makes
     // sure it is still the file that was overwritten.
@@ -116,9 +97,7 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& p
         if (int rc = files.Stat(fd, st); rc < 0)
             return failure(-rc, what);
         if (st.st_dev != device || st.st_ino != inode)
-            return ErrorInfo{ESTALE,
-                             quoted(path) + " was replaced by another file while it was being wiped; the wipe stopped",
-                             FileRipper::kSource};
+            return replaced(path);
         if (!direct) {
             if (int rc = files.DropCache(fd); rc < 0)
                 return failure(-rc, what);
@@ -133,7 +112,7 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& p
     const std::uint64_t unit = std::lcm(kPageSize, pattern.size());
     const std::uint64_t chunk =
         std::min<std::uint64_t>(std::max<std::uint64_t>(kReadChunk / unit, 1) * unit, (extent + unit - 1) / unit * unit);
-    std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::aligned_alloc(kPageSize, chunk)));
+    AlignedBuffer buffer = allocatePages(chunk);
     if (!buffer)
         return failure(ENOMEM, what);
     std::string expected(chunk, '\0');
@@ -160,7 +139,7 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& p
                                  quoted(path) + " read back shorter than the last pass wrote it (" +
                                      std::to_string(offset + have) + " of " + std::to_string(extent) +
                                      " bytes), so it was not deleted",
-                                 FileRipper::kSource};
+                                 detail::kSource};
             }
             have += static_cast<std::uint64_t>(got);
         }
@@ -170,7 +149,7 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& p
             return ErrorInfo{EIO,
                              quoted(path) + " did not read back as the last pass wrote it (first difference at byte " +
                                  std::to_string(at) + "), so it was not deleted",
-                             FileRipper::kSource};
+                             detail::kSource};
         }
     }
 

@@ -13,6 +13,12 @@ namespace quellon {
 // The checks that keep a wipe honest, each returning the failure to report (one report; the file
 // is left as it is) or nothing when the wipe may go on.
 
+// Before the path is opened for writing, on a descriptor that only names it (O_PATH, fstat `st`):
+// anything but a regular file (a folder, FIFO, socket or device is never opened), and a file system
+// where an overwrite cannot reach the old data. These come first because opening for writing can
+// itself copy data: an overlay file system copies the file up into its upper layer at that open.
+std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path);
+
 // Before anything is written to a file that existed before the wipe, on its first open descriptor
 // `fd` (fstat `st`), in this order:
 //  - no write permission bits at all (mode & 0222 == 0): read-only, also for root;

@@ -1,6 +1,6 @@
 #include "StorageCheck.h"
 
-#include "FileRipper.h"
+#include "WipeSupport.h"
 
 #include <algorithm>
 #include <array>
@@ -15,6 +15,9 @@
 
 namespace quellon {
 namespace {
+
+using detail::failure;
+using detail::quoted;
 
 enum class Kind {
     CopyOnWrite,   // an overwrite is written to new blocks; the old ones stay until reused
@@ -124,17 +127,6 @@ bool hasOption(const std::string& options, std::string_view wanted)
     return false;
 }
 
-std::string quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-std::optional<ErrorInfo> failure(int err, const std::string& what)
-{
-    char buffer[256];
-    return ErrorInfo{err, what + ": " + ::strerror_r(err, buffer, sizeof buffer), FileRipper::kSource};
-}
-
 // The errors with which a file system says it does not offer an ioctl at all.
 bool notOffered(int err)
 {
@@ -219,8 +211,8 @@ std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts)
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const struct stat& st, const std::string& path,
-                                            StorageFacts& facts)
+std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st,
+                                               const std::string& path, StorageFacts& facts)
 {
     facts = StorageFacts{};
     struct statfs fsInfo {};
@@ -231,6 +223,14 @@ std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const str
 
     if (int rc = files.MountOptions(st.st_dev, facts.type, facts.options); rc < 0 && rc != -ENOENT)
         return failure(-rc, "Cannot read the mount options of " + quoted(path));
+    return std::nullopt;
+}
+
+std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const struct stat& st, const std::string& path,
+                                            StorageFacts& facts)
+{
+    if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
+        return error;
 
     unsigned attributes = 0;
     if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !notOffered(-rc))

@@ -27,9 +27,15 @@ struct StorageFacts {
 // (btrfs): overwriting cannot reach its old data"); nothing when it can.
 std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts);
 
-// Learns the facts about the open regular file `fd`, whose fstat is `st`. On failure returns the
-// error to report (naming `path`); facts that a file system does not offer (no extent map, no
-// attributes, no visible mount entry) are simply left at their defaults.
+// Learns the facts of the file system that holds `fd` (whose fstat is `st`): its magic, mount type
+// and options. Works on a descriptor opened with O_PATH. On failure returns the error to report
+// (naming `path`); a mount entry that cannot be seen leaves type and options empty.
+std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st,
+                                               const std::string& path, StorageFacts& facts);
+
+// All the facts about the open regular file `fd`: those of its file system, and its own attributes
+// and extents. Facts that a file system does not offer (no extent map, no attributes) are simply
+// left at their defaults.
 std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const struct stat& st, const std::string& path,
                                             StorageFacts& facts);
 

@@ -49,7 +49,7 @@ TEST_P(WipeFault, ReportsOnceAndStops)
     const auto failed = std::find(files.log.rbegin(), files.log.rend(), c.fault.call);
     ASSERT_NE(failed, files.log.rend());
     for (auto it = files.log.rbegin(); it != failed; ++it)
-        EXPECT_EQ(*it, FsCall::Close) << "a step ran after the failure";
+        EXPECT_TRUE(*it == FsCall::Close || *it == FsCall::Look) << "a step ran after the failure";
     const bool deleteRan = c.fault.call == FsCall::Unlink || c.left == Left::Deleted;
     EXPECT_EQ(files.count(FsCall::Unlink), deleteRan ? 1 : 0);
 

@@ -142,3 +142,35 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace quellon::testing
+
+namespace quellon::testing {
+namespace {
+
+// Opening an overlay file for writing copies it up into the upper layer: a second copy of the data.
+// The refusal must come before any such open, so the upper layer stays empty.
+TEST_F(WipeTest, OverlayFileIsRefusedBeforeItCanBeCopiedUp)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "overlay test skipped: needs root to mount";
+    for (const char* sub : {"lower", "upper", "work", "merged"})
+        std::filesystem::create_directory(dir.path() / sub);
+    const std::string d = dir.path().string();
+    if (!runCommand("mount -t overlay overlay -o lowerdir=" + d + "/lower,upperdir=" + d + "/upper,workdir=" + d +
+                    "/work " + d + "/merged 2>/dev/null"))
+        GTEST_SKIP() << "overlay test skipped: cannot mount an overlay file system here";
+    writeFile(d + "/lower/secret", "lower layer data");
+
+    const std::string path = d + "/merged/secret";
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    const bool unmounted = runCommand("umount " + d + "/merged");
+
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(messages.shown[0].prompt.find("\"" + path + "\" is on"), std::string::npos) << messages.shown[0].prompt;
+    EXPECT_EQ(files.count(FsCall::Open), 0) << "opened for writing: that alone copies the file up";
+    EXPECT_TRUE(std::filesystem::is_empty(d + "/upper")) << "the file was copied up into the upper layer";
+    EXPECT_EQ(readFile(d + "/lower/secret"), "lower layer data");
+    EXPECT_TRUE(unmounted);
+}
+
+} // namespace
+} // namespace quellon::testing

@@ -1,5 +1,7 @@
 #include "FaultyFileSystem.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 
 namespace quellon::testing {
@@ -31,9 +33,13 @@ int FaultyFileSystem::enter(FsCall call)
 
 int FaultyFileSystem::Open(const std::string& path, int flags, mode_t mode)
 {
-    if (int err = enter(FsCall::Open))
+    const bool look = (flags & O_PATH) != 0;
+    if (int err = enter(look ? FsCall::Look : FsCall::Open))
         return -err;
-    return real_.Open(path, flags, mode);
+    const int fd = real_.Open(path, flags, mode);
+    if (look && fd >= 0)
+        lookingFds_.insert(fd);
+    return fd;
 }
 
 int FaultyFileSystem::Stat(int fd, struct stat& st)
@@ -104,6 +110,11 @@ int FaultyFileSystem::AwaitWriteback(int fd, off_t offset, off_t length)
 
 int FaultyFileSystem::Close(int fd)
 {
+    if (lookingFds_.erase(fd) != 0) {
+        const int err = enter(FsCall::Look);
+        const int rc = real_.Close(fd);
+        return err ? -err : rc;
+    }
     if (beforeClose)
         beforeClose(fd);
     const int err = enter(FsCall::Close);

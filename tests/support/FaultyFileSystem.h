@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <utility>
 #include <string>
 #include <vector>
@@ -11,8 +12,10 @@
 namespace quellon::testing {
 
 // The kinds of call the engine makes to its file system.
+// Opening a path only to look at it (O_PATH) and closing that descriptor count as Look, so that
+// Open and Close count the descriptors that reach the file's data: one of each per pass.
 enum class FsCall {
-    Open, Stat, StatFs, Write, Read, Sync, Truncate, Writeback, AwaitWriteback, Close, Unlink,
+    Look, Open, Stat, StatFs, Write, Read, Sync, Truncate, Writeback, AwaitWriteback, Close, Unlink,
     Lease, Attributes, Extents, MountOptions, DropCache, SyncFolder
 };
 
@@ -71,6 +74,7 @@ private:
     FileSystem& real_;
     std::vector<Fault> faults_;
     std::map<FsCall, int> counts_;
+    std::set<int> lookingFds_;
     int pendingWriteError_ = 0;
     bool halfWrite_ = false;
 };

@@ -1,0 +1,81 @@
+#pragma once
+
+// Small pieces shared by the engine's own files: how failures are worded, and guards for the
+// descriptors and buffers a wipe holds. Not for use outside engine/.
+
+#include "ErrorInfo.h"
+#include "FileRipper.h"
+#include "FileSystem.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace quellon::detail {
+
+inline constexpr std::size_t kPageSize = 4096;
+inline constexpr const char* kSource = FileRipper::kSource;
+
+// The path as the report shows it, in double quotes.
+inline std::string quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+// A failed call: `what` was being done, `err` is the errno it gave; the OS's words follow.
+inline ErrorInfo failure(int err, const std::string& what)
+{
+    char buffer[256];
+    // GNU strerror_r: returns the message, which may or may not be in `buffer`.
+    return ErrorInfo{err, what + ": " + ::strerror_r(err, buffer, sizeof buffer), kSource};
+}
+
+// A file the wipe will not touch, and why (the words after the quoted path).
+inline ErrorInfo refusal(int err, const std::string& path, const std::string& why)
+{
+    return ErrorInfo{err, quoted(path) + " " + why + ", so it was not wiped", kSource};
+}
+
+// The path now names another file than the one being wiped; `when` says at which pass, if any.
+inline ErrorInfo replaced(const std::string& path, const std::string& when = {})
+{
+    return ErrorInfo{ESTALE, quoted(path) + " was replaced by another file while it was being wiped; the wipe stopped" + when,
+                     kSource};
+}
+
+// Closes a descriptor that a failure path leaves behind; the normal path closes explicitly and
+// checks the result.
+class Descriptor {
+public:
+    Descriptor(FileSystem& files, int fd) : files_(files), fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            (void)files_.Close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    FileSystem& files_;
+    int fd_;
+};
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using AlignedBuffer = std::unique_ptr<char, FreeDeleter>;
+
+// `size` bytes aligned to a page (size is rounded up to whole pages); null when memory is short.
+inline AlignedBuffer allocatePages(std::size_t size)
+{
+    const std::size_t rounded = (size + kPageSize - 1) / kPageSize * kPageSize;
+    return AlignedBuffer(static_cast<char*>(std::aligned_alloc(kPageSize, rounded)));
+}
+
+} // namespace quellon::detail
