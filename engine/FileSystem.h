@@ -19,7 +19,7 @@ public:
 
     // open(2): the new descriptor, or -errno.
     [[nodiscard]] virtual int Open(const std::string& path, int flags, mode_t mode) = 0;
-    // fstat(2) and fstatfs(2) on an open descriptor: 0 or -errno.
+    // fstat(2) and fstatfs(2) on an open descriptor: 0 or -errno. Stat leaves the timestamps out.
     [[nodiscard]] virtual int Stat(int fd, struct stat& st) = 0;
     [[nodiscard]] virtual int StatFs(int fd, struct statfs& st) = 0;
     // pwrite(2)/pread(2): bytes moved (possibly fewer than asked), or -errno.

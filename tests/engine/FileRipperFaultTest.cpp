@@ -75,6 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"attributes_unreadable", {FsCall::Stat, 1, EIO}, "Cannot read the attributes of %s", Left::Unchanged},
         FaultCase{"reopen_for_pass_5_fails", {FsCall::Open, 5, EMFILE}, "Cannot open %s for writing (pass 5 of 44)",
                   Left::Overwritten},
+        FaultCase{"identity_check_of_pass_5_fails", {FsCall::Stat, 6, EIO},
+                  "Cannot read the attributes of %s (pass 5 of 44)", Left::Overwritten},
         FaultCase{"write_of_pass_17_fails", {FsCall::Write, 17, EIO}, "Cannot write to %s (pass 17 of 44)", Left::Overwritten},
         FaultCase{"short_write_then_disk_full", {FsCall::Write, 1, ENOSPC, true}, "Cannot write to %s (pass 1 of 44)",
                   Left::PartlyOverwritten},
