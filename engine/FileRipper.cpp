@@ -104,12 +104,13 @@ private:
 std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
 {
     struct stat named {};
+    StorageFacts facts;
     const int probe = files_.Open(path_, O_PATH | O_CLOEXEC, 0);
     if (probe >= 0) {
         Descriptor look(files_, probe);
         if (int rc = files_.Stat(probe, named); rc < 0)
             return failure(-rc, "Cannot read the attributes of " + quoted(path_));
-        if (auto refused = CheckBeforeOpening(files_, probe, named, path_))
+        if (auto refused = CheckBeforeOpening(files_, probe, named, path_, facts))
             return refused;
     } else if (probe != -ENOENT) {
         return failure(-probe, "Cannot open " + quoted(path_) + " for writing");
@@ -135,7 +136,7 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
     if (!created_) {
         if (st.st_dev != named.st_dev || st.st_ino != named.st_ino)
             return replaced(path_, "");
-        if (auto refused = CheckBeforeWiping(files_, file.get(), st, path_))
+        if (auto refused = CheckBeforeWiping(files_, file.get(), st, path_, facts))
             return refused;
     }
 

@@ -49,11 +49,11 @@ std::optional<ErrorInfo> checkNotInUse(FileSystem& files, int fd, const std::str
 
 } // namespace
 
-std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path)
+std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path,
+                                            StorageFacts& facts)
 {
     if (!S_ISREG(st.st_mode))
         return refusal(EINVAL, path, "is not a regular file");
-    StorageFacts facts;
     if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
         return error;
     if (auto why = WhyOverwriteCannotReach(facts))
@@ -61,13 +61,13 @@ std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const str
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path)
+std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path,
+                                           StorageFacts facts)
 {
     if ((st.st_mode & 0222) == 0)
         return ErrorInfo{EACCES, quoted(path) + " is read-only, so it was not wiped", detail::kSource};
 
-    StorageFacts facts;
-    if (auto error = GatherStorageFacts(files, fd, st, path, facts))
+    if (auto error = GatherFileFacts(files, fd, path, facts))
         return error;
     if (auto why = WhyOverwriteCannotReach(facts))
         return refusal(EOPNOTSUPP, path, *why);

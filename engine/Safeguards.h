@@ -2,6 +2,7 @@
 
 #include "ErrorInfo.h"
 #include "FileSystem.h"
+#include "StorageCheck.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,16 +18,19 @@ namespace quellon {
 // anything but a regular file (a folder, FIFO, socket or device is never opened), and a file system
 // where an overwrite cannot reach the old data. These come first because opening for writing can
 // itself copy data: an overlay file system copies the file up into its upper layer at that open.
-std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path);
+// The file system's facts are left in `facts` for CheckBeforeWiping.
+std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path,
+                                            StorageFacts& facts);
 
 // Before anything is written to a file that existed before the wipe, on its first open descriptor
-// `fd` (fstat `st`), in this order:
+// `fd` (fstat `st`; `facts` as CheckBeforeOpening found them for the same file), in this order:
 //  - no write permission bits at all (mode & 0222 == 0): read-only, also for root;
 //  - storage where an overwrite in place cannot reach the old data (StorageCheck.h);
 //  - open in another program: a write lease is asked for and given back at once; the kernel refuses
 //    it while any other open file refers to the file. Where leases are not available (not the
 //    owner and no CAP_LEASE, a file system without leases) the wipe goes on without this check.
-std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path);
+std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path,
+                                           StorageFacts facts);
 
 // After the last pass has been flushed: opens `path` again read-only, makes sure it is still the
 // file (`device`, `inode`), and reads bytes [0, extent) back past the page cache (O_DIRECT, or

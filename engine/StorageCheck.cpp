@@ -226,12 +226,8 @@ std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const 
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const struct stat& st, const std::string& path,
-                                            StorageFacts& facts)
+std::optional<ErrorInfo> GatherFileFacts(FileSystem& files, int fd, const std::string& path, StorageFacts& facts)
 {
-    if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
-        return error;
-
     unsigned attributes = 0;
     if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !notOffered(-rc))
         return failure(-rc, "Cannot read the attribute flags of " + quoted(path));

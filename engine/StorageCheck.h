@@ -33,11 +33,10 @@ std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts);
 std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st,
                                                const std::string& path, StorageFacts& facts);
 
-// All the facts about the open regular file `fd`: those of its file system, and its own attributes
-// and extents. Facts that a file system does not offer (no extent map, no attributes) are simply
-// left at their defaults.
-std::optional<ErrorInfo> GatherStorageFacts(FileSystem& files, int fd, const struct stat& st, const std::string& path,
-                                            StorageFacts& facts);
+// Adds the facts of the open regular file `fd` itself to those of its file system: its attribute
+// flags and its extents. Facts that a file system does not offer (no extent map, no attributes) are
+// simply left at their defaults.
+std::optional<ErrorInfo> GatherFileFacts(FileSystem& files, int fd, const std::string& path, StorageFacts& facts);
 
 // One line of /proc/self/mountinfo, reduced to what the check uses.
 struct MountInfoLine {
