@@ -20,6 +20,11 @@ struct hidden {
 
 int main(int argc, char* argv[])
 {
+    // The one identity the desktop knows the program by: the menu entry, its icon (also the window
+    // icon on Wayland, where the compositor looks it up through this name) and the software centre.
+    QApplication::setApplicationName(QStringLiteral("quellon"));
+    QApplication::setApplicationVersion(QStringLiteral(QUELLON_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quellon.Quellon"));
     QApplication app(argc, argv);
     quellon::QtMessageBox messages;
     quellon::QtOpenFileDialog dialog;
