@@ -20,8 +20,9 @@ struct hidden {
 
 int main(int argc, char* argv[])
 {
-    // The one identity the desktop knows the program by: the menu entry, its icon (also the window
-    // icon on Wayland, where the compositor looks it up through this name) and the software centre.
+    // How the desktop knows the program: on Wayland the compositor finds the menu entry, and with it
+    // the window's icon, through the desktop file name; on X11 the window's class is the application
+    // name, which the menu entry names as StartupWMClass. The title keeps its own "v 1.0".
     QApplication::setApplicationName(QStringLiteral("quellon"));
     QApplication::setApplicationVersion(QStringLiteral(QUELLON_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("example.quellon.Quellon"));
