@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
-#   ./dev.sh run    build everything and start Quellon
-#   ./dev.sh test   build everything and run every test
-#   ./dev.sh bench  build and run the speed benchmark (see bench/README.md)
-# On Debian 12, missing packages are installed with apt when run as root.
+#   ./dev.sh run      build the program and start Quellon
+#   ./dev.sh test     build everything, the tests too, and run every test
+#   ./dev.sh package  build the Debian package quellon_VERSION_amd64.deb next to this script
+#   ./dev.sh bench    build and run the speed benchmark (see bench/README.md)
+# Only `test` needs GoogleTest. On Debian 12, missing packages are installed with apt when run as root.
 # QUELLON_WERROR=ON turns warnings into errors; BUILD_DIR picks the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev qt6-base-dev
-          e2fsprogs btrfs-progs xfsprogs util-linux coreutils time)
+build_packages=(cmake g++ make pkg-config qt6-base-dev)
+test_packages=(libgtest-dev libgmock-dev e2fsprogs btrfs-progs xfsprogs util-linux coreutils time)
+# dpkg-shlibdeps (in dpkg-dev) reads the package's dependencies from the binary; it needs `file`.
+package_packages=(dpkg-dev file)
+bench_packages=(coreutils time)
 
 install_missing() {
     local missing=() p
-    for p in "${packages[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -28,32 +32,45 @@ install_missing() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# build ON|OFF: configures and builds, with or without the tests.
 build() {
     local dir=${BUILD_DIR:-build}
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLON_WERROR="${QUELLON_WERROR:-OFF}"
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLON_WERROR="${QUELLON_WERROR:-OFF}" \
+        -DBUILD_TESTING="$1"
     cmake --build "$dir" -j"$(nproc)"
 }
 
 case "${1:-}" in
 run)
-    install_missing
-    build
+    install_missing "${build_packages[@]}"
+    build OFF
     exec "${BUILD_DIR:-build}/app/quellon"
     ;;
 test)
-    install_missing
-    build
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    build ON
     cd "${BUILD_DIR:-build}"
     ctest --output-on-failure
     ;;
+package)
+    install_missing "${build_packages[@]}" "${package_packages[@]}"
+    build OFF
+    dir=${BUILD_DIR:-build}
+    rm -f "$dir"/quellon_*.deb
+    (cd "$dir" && cpack -G DEB)
+    for deb in "$dir"/quellon_*.deb; do
+        mv -f "$deb" .
+        echo "Built ${deb##*/}; install it with: sudo apt install ./${deb##*/}"
+    done
+    ;;
 bench)
-    install_missing
-    build
+    install_missing "${build_packages[@]}" "${bench_packages[@]}"
+    build OFF
     shift
     exec bench/run.sh "${BUILD_DIR:-build}/cli/quellon-wipe" "$@"
     ;;
 *)
-    echo "usage: ./dev.sh run | test | bench [FOLDER]" >&2
+    echo "usage: ./dev.sh run | test | package | bench [FOLDER]" >&2
     exit 2
     ;;
 esac

@@ -20,6 +20,12 @@ struct hidden {
 
 int main(int argc, char* argv[])
 {
+    // How the desktop knows the program: on Wayland the compositor finds the menu entry, and with it
+    // the window's icon, through the desktop file name; on X11 the window's class is the application
+    // name, which the menu entry names as StartupWMClass. The title keeps its own "v 1.0".
+    QApplication::setApplicationName(QStringLiteral("quellon"));
+    QApplication::setApplicationVersion(QStringLiteral(QUELLON_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quellon.Quellon"));
     QApplication app(argc, argv);
     quellon::QtMessageBox messages;
     quellon::QtOpenFileDialog dialog;
