@@ -10,10 +10,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,7 +28,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
 
 namespace quellon::uitest {
 namespace {
@@ -153,28 +164,97 @@ TEST_P(RealMessageBox, ShowsWhatItWasAskedAndAnswersWithTheButtonPressed)
 INSTANTIATE_TEST_SUITE_P(Boxes, RealMessageBox, ::testing::ValuesIn(kBoxes),
                          RowName<BoxRow>);
 
+// How `label`'s text is laid out, wrapping where it must, in the width the label has: the lines
+// and the height it takes, asked of a label set up like it (the line height learnt from one and two
+// lines).
+struct LaidOut {
+    int lines = -1;
+    int height = 0;
+};
+
+LaidOut LayOut(const QLabel& label)
+{
+    QLabel probe;
+    probe.setFont(label.font());
+    probe.setTextFormat(label.textFormat());
+    probe.setTextInteractionFlags(label.textInteractionFlags());
+    probe.setContentsMargins(label.contentsMargins());
+    probe.setMargin(label.margin());
+    probe.setIndent(label.indent());
+    probe.setWordWrap(true);
+    const auto heightOf = [&](const QString& text) {
+        probe.setText(text);
+        return probe.heightForWidth(label.width());
+    };
+    const int one = heightOf(QStringLiteral("x"));
+    const int line = heightOf(QStringLiteral("x\nx")) - one;
+    const int height = heightOf(label.text());
+    return {line > 0 ? (height - one + line / 2) / line + 1 : -1, height};
+}
+
+// A description that makes the report's first line about `pixels` wide in the box's font.
+std::string DescriptionOfWidth(int pixels)
+{
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    std::string path = "/home/someone/Documents/Secret Project";
+    const auto line = [&] { return "Error description: Cannot open \"" + path + "\" for writing: Permission denied"; };
+    while (metrics.horizontalAdvance(QString::fromStdString(line())) < pixels)
+        path += "/quarterly-figures";
+    return line().substr(std::string("Error description: ").size());
+}
+
 TEST(RealMessageBox, ShowsTheErrorReportAsFiveLines)
 {
-    QString shown;
-    QString title;
-    ModalAnswerer<QMessageBox> answerer([&](QMessageBox& box) {
-        shown = box.text();
-        title = box.windowTitle();
-        QTest::keyClick(&box, Qt::Key_Return);
-    });
-    QtMessageBox messages;
-    ShowErrorReport(messages, ErrorInfo{-53, "File <not> found", "FileRipper"});
+    const int screenWidth = QGuiApplication::primaryScreen()->availableGeometry().width();
+    struct Report {
+        const char* name;
+        std::string description;
+        bool longerThanTheScreen;
+    };
+    const Report reports[] = {
+        {"MarkupAsText", "File <not> found", false},
+        {"PathWiderThanQtsWrap", DescriptionOfWidth(std::min(600, screenWidth - 200)), false},
+        {"PathWiderThanTheScreen", DescriptionOfWidth(screenWidth * 3 / 2), true},
+    };
+    for (const Report& report : reports) {
+        SCOPED_TRACE(report.name);
+        QString shown;
+        QString title;
+        LaidOut laidOut;
+        bool labelHoldsItAll = false;
+        bool boxOnScreen = false;
+        ModalAnswerer<QMessageBox> answerer([&](QMessageBox& box) {
+            shown = box.text();
+            title = box.windowTitle();
+            if (const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+                laidOut = LayOut(*label);
+                labelHoldsItAll = laidOut.height <= label->height() && box.rect().contains(label->geometry());
+            }
+            boxOnScreen = box.screen()->availableGeometry().contains(box.frameGeometry());
+            QTest::keyClick(&box, Qt::Key_Return);
+        });
+        QtMessageBox messages;
+        ShowErrorReport(messages, ErrorInfo{-53, report.description, "FileRipper"});
 
-    ASSERT_TRUE(answerer.answered());
-    EXPECT_EQ(title, QStringLiteral("ERROR"));
-    const QStringList lines = shown.split(QLatin1Char('\n'));
-    ASSERT_EQ(lines.size(), 5) << shown.toStdString();
-    EXPECT_EQ(lines[0], QStringLiteral("Error description: File <not> found"));
-    EXPECT_EQ(lines[1], QStringLiteral("Error Source: FileRipper"));
-    EXPECT_EQ(lines[2], QStringLiteral("Error Number: -53"));
-    EXPECT_EQ(lines[3], QString());
-    EXPECT_TRUE(lines[4].startsWith(QLatin1Char('\t'))) << lines[4].toStdString();
-    EXPECT_TRUE(lines[4].endsWith(QLatin1String(kSupportAddress))) << lines[4].toStdString();
+        ASSERT_TRUE(answerer.answered());
+        EXPECT_EQ(title, QStringLiteral("ERROR"));
+        const QStringList texts = shown.split(QLatin1Char('\n'));
+        ASSERT_EQ(texts.size(), 5) << shown.toStdString();
+        EXPECT_EQ(texts[0], QStringLiteral("Error description: ") + QString::fromStdString(report.description));
+        EXPECT_EQ(texts[1], QStringLiteral("Error Source: FileRipper"));
+        EXPECT_EQ(texts[2], QStringLiteral("Error Number: -53"));
+        EXPECT_EQ(texts[3], QString());
+        EXPECT_TRUE(texts[4].startsWith(QLatin1Char('\t'))) << texts[4].toStdString();
+        EXPECT_TRUE(texts[4].endsWith(QLatin1String(kSupportAddress))) << texts[4].toStdString();
+
+        // What the user sees: five lines, none wrapped, unless a line is wider than the screen.
+        if (report.longerThanTheScreen)
+            EXPECT_GT(laidOut.lines, 5);
+        else
+            EXPECT_EQ(laidOut.lines, 5);
+        EXPECT_TRUE(labelHoldsItAll);
+        EXPECT_TRUE(boxOnScreen);
+    }
 }
 
 struct FilterRow {
