@@ -356,6 +356,53 @@ TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
     EXPECT_EQ(cancel.fileName, "") << "a cancel never brings back an earlier choice";
 }
 
+// Every file and folder under `folder`, hidden ones too.
+std::vector<std::string> Everything(const QString& folder)
+{
+    std::vector<std::string> found;
+    QDirIterator walk(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        found.push_back(QFile::encodeName(walk.next()).toStdString());
+    return found;
+}
+
+TEST(RealOpenFileDialog, ASessionLeavesNothingInTheUsersFolders)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QStringList folders = {QStringLiteral("home"), QStringLiteral("config"), QStringLiteral("data"),
+                                 QStringLiteral("cache"), QStringLiteral("state")};
+    for (const QString& folder : folders)
+        ASSERT_TRUE(QDir(dir.path()).mkpath(folder));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Secret Project")));
+    const QString secret = dir.filePath(QStringLiteral("Secret Project/plans.txt"));
+    {
+        QFile file(secret);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+        ASSERT_EQ(file.write("the plans"), 9);
+    }
+
+    // A session of its own, whose home, config, data, cache and state folders are the empty ones above.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess session;
+    session.setProcessEnvironment(environment);
+    session.start(QCoreApplication::applicationFilePath(), {QLatin1String(kSessionSwitch), secret});
+    ASSERT_TRUE(session.waitForFinished(45000)) << "the session did not end";
+
+    EXPECT_EQ(session.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(session.exitCode(), 0) << session.readAllStandardError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(secret));
+    for (const QString& folder : folders)
+        EXPECT_EQ(Everything(dir.filePath(folder)), std::vector<std::string>()) << folder.toStdString();
+}
+
 TEST(RealOpenFileDialog, FileMustExistAsksForAnExistingFile)
 {
     QtOpenFileDialog dialog;
@@ -365,5 +412,63 @@ TEST(RealOpenFileDialog, FileMustExistAsksForAnExistingFile)
     EXPECT_EQ(use.fileName, "");
 }
 
+int Fail(const char* why)
+{
+    std::cerr << why << std::endl;
+    return 1;
+}
+
 } // namespace
+
+int RunSession(const QString& path)
+{
+    QtMessageBox messages;
+    QtOpenFileDialog dialog;
+    RecordingLinkOpener links;
+    PosixFileSystem files;
+    frmQuellon window(WindowServices{messages, dialog, links, files});
+    window.show();
+    window.activateWindow();
+    if (!QTest::qWaitForWindowActive(&window))
+        return Fail("The window did not become active.");
+    const auto press = [&](const char* name) {
+        QTest::mouseClick(window.findChild<QAbstractButton*>(QLatin1String(name)), Qt::LeftButton);
+    };
+
+    {
+        ModalAnswerer<QFileDialog> chooser([&](QFileDialog& shown) {
+            if (auto* edit = shown.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                edit->setText(path);
+                QTest::keyClick(edit, Qt::Key_Return);
+            }
+        });
+        press("BROWSE");
+        if (!chooser.answered())
+            return Fail("The open-file dialog did not come up.");
+    }
+    const auto* queue = window.findChild<QListWidget*>(QStringLiteral("List1"));
+    if (queue->count() != 1 || queue->item(0)->text() != path)
+        return Fail("The chosen file was not queued.");
+
+    QString closing;
+    {
+        ModalAnswerer<QMessageBox> done([&](QMessageBox& box) {
+            closing = box.text();
+            QTest::keyClick(&box, Qt::Key_Return);
+        });
+        press("Delete");
+    }
+    if (closing != QStringLiteral("All File(s) have been wiped.") || QFileInfo::exists(path))
+        return Fail("The file was not wiped.");
+
+    {
+        ModalAnswerer<QMessageBox> quit(
+            [](QMessageBox& box) { QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton); });
+        press("Quit");
+    }
+    if (window.isVisible())
+        return Fail("The window did not close on Quit.");
+    return 0;
+}
+
 } // namespace quellon::uitest
