@@ -90,7 +90,8 @@ void LineKeepingBox::fitLines(bool keepOnScreen)
     if (keepOnScreen) {
         QRect placed(QPoint(0, 0), size());
         placed.moveCenter(centre);
-        placed.moveLeft(std::clamp(placed.left(), available.left(), std::max(available.left(), available.right() - width - frame + 1)));
+        const int rightmost = std::max(available.left(), available.right() + 1 - width - frame);
+        placed.moveLeft(std::clamp(placed.left(), available.left(), rightmost));
         placed.moveTop(std::max(placed.top(), available.top()));
         move(placed.topLeft());
     }

@@ -152,7 +152,8 @@ std::string Entries(int count)
 // many were wiped, and which were not (the first few by name), each of which had its error report.
 std::string NotAllWipedText(int wiped, int entries, const QStringList& notWiped, bool clearedWiped)
 {
-    std::string text = std::to_string(wiped) + " of " + std::to_string(entries) + " File(s) have been wiped.\r\n\r\n";
+    std::string text =
+        std::to_string(wiped) + " of " + std::to_string(entries) + " File(s) have been wiped.\r\n\r\n";
     text += notWiped.size() == 1 ? std::string("This entry was not wiped; its error report said why:")
                                  : "These " + Entries(static_cast<int>(notWiped.size())) +
                                        " were not wiped; their error reports said why:";

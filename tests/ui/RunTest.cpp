@@ -98,7 +98,8 @@ constexpr const char* kOneNotWiped = "2 of 3 File(s) have been wiped.\r\n\r\n"
                                      "This entry was not wiped; its error report said why:\r\n{1}";
 constexpr const char* kElevenNotWiped = "1 of 12 File(s) have been wiped.\r\n\r\n"
                                         "These 11 entries were not wiped; their error reports said why:\r\n"
-                                        "{0}\r\n{1}\r\n{2}\r\n{3}\r\n{4}\r\n{5}\r\n{6}\r\n{7}\r\n{8}\r\n{10}\r\nand 1 more.";
+                                        "{0}\r\n{1}\r\n{2}\r\n{3}\r\n{4}\r\n{5}\r\n{6}\r\n{7}\r\n{8}\r\n{10}\r\n"
+                                        "and 1 more.";
 constexpr const char* kTakenOff = "\r\n\r\nThe wiped entries were taken off the list; the others stay on it.";
 
 const ListEnd kListEnds[] = {
