@@ -1,7 +1,14 @@
 #include "QtMessageBox.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace quellon {
 
@@ -28,6 +35,68 @@ QMessageBox::Icon IconFor(int flags)
     }
 }
 
+// QMessageBox wraps its text at about 500 pixels, but every prompt here breaks its own lines: the
+// error report is five lines, one of them naming a path. This box lays each line out whole and
+// grows as wide as that takes, up to the width of the screen; only a line longer than that wraps.
+class LineKeepingBox final : public QMessageBox {
+public:
+    explicit LineKeepingBox(QWidget* parent) : QMessageBox(parent) {}
+
+protected:
+    // QMessageBox sizes itself when shown and on every layout request; this comes after it.
+    bool event(QEvent* event) override
+    {
+        const bool handled = QMessageBox::event(event);
+        if (event->type() == QEvent::LayoutRequest)
+            fitLines(false);
+        return handled;
+    }
+
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        fitLines(true);
+    }
+
+private:
+    void fitLines(bool keepOnScreen);
+};
+
+void LineKeepingBox::fitLines(bool keepOnScreen)
+{
+    auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const QScreen* shownOn = screen();
+    if (label == nullptr || layout() == nullptr || shownOn == nullptr || !isVisible())
+        return;
+    const QRect available = shownOn->availableGeometry();
+    const int frame = frameGeometry().width() - geometry().width();
+    const int widest = available.width() - frame;
+
+    label->setWordWrap(false);
+    layout()->activate();
+    int width = std::max(layout()->totalMinimumSize().width(), this->width());
+    if (width > widest) {
+        width = widest;
+        label->setWordWrap(true);
+    }
+    layout()->activate();
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+                                                     : layout()->totalMinimumSize().height();
+    const QPoint centre = geometry().center();
+    setFixedSize(width, height);
+    // The size is settled: the layout requests the changes above made would only undo it.
+    QCoreApplication::removePostedEvents(this, QEvent::LayoutRequest);
+
+    if (keepOnScreen) {
+        QRect placed(QPoint(0, 0), size());
+        placed.moveCenter(centre);
+        const int rightmost = std::max(available.left(), available.right() + 1 - width - frame);
+        placed.moveLeft(std::clamp(placed.left(), available.left(), rightmost));
+        placed.moveTop(std::max(placed.top(), available.top()));
+        move(placed.topLeft());
+    }
+}
+
 } // namespace
 
 QString MessageBoxText(const std::string& prompt)
@@ -39,7 +108,7 @@ QString MessageBoxText(const std::string& prompt)
 
 int QtMessageBox::Show(const std::string& prompt, int flags, const std::string& title)
 {
-    QMessageBox box(QApplication::activeWindow());
+    LineKeepingBox box(QApplication::activeWindow());
     box.setWindowTitle(QString::fromStdString(title.empty() ? std::string(kApplicationTitle) : title));
     box.setTextFormat(Qt::PlainText);
     box.setText(MessageBoxText(prompt));

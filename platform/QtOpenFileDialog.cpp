@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace quellon {
 
@@ -29,9 +30,30 @@ QStringList QtNameFilters(std::string_view filter)
     return result;
 }
 
+namespace {
+
+// Qt's file dialog keeps the folders it visited in the per-user settings of "QtProject" and writes
+// them to the user's config folder when it closes: a record of where the wiped files were. Those
+// settings are pointed at a place where no file can ever be made, so they live in memory only.
+void KeepQtDialogSettingsOffDisk()
+{
+    static const bool done = [] {
+        for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+            QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+        return true;
+    }();
+    static_cast<void>(done);
+}
+
+} // namespace
+
 void QtOpenFileDialog::ShowOpen()
 {
+    KeepQtDialogSettingsOffDisk();
     QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(DialogTitle));
+    // Qt's own dialog, never the desktop's: the desktop's dialogs add every file chosen to the
+    // user's recently used files, and that record would outlive the wipe.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode((Flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     // The descriptions already name their patterns, as Windows filters do.

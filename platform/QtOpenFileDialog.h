@@ -9,9 +9,10 @@
 
 namespace quellon {
 
-// The open-file dialog on QFileDialog. It opens in the folder of the last file chosen (before the
-// first choice, wherever Qt opens it) and reports the empty string after a cancel, so that a
-// cancelled choice never brings back an earlier one.
+// The open-file dialog on QFileDialog, Qt's own rather than the desktop's. It opens in the folder of
+// the last file chosen (before the first choice, wherever Qt opens it) and reports the empty string
+// after a cancel, so that a cancelled choice never brings back an earlier one. It leaves nothing on
+// disk: the last folder is kept in this object only, and Qt's dialog settings in memory only.
 class QtOpenFileDialog final : public OpenFileDialog {
 public:
     void ShowOpen() override;

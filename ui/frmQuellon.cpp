@@ -18,6 +18,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -131,21 +132,66 @@ void SetTextColour(QWidget& control, const QColor& colour)
     control.setPalette(palette);
 }
 
-// The closing message of a cancelled run: the file left partly overwritten (none when the run
-// stopped between two files) and how many entries after it were never started.
-std::string CancelledText(const QString& leftPartly, int passesDone, int notReached)
+// The exclamation-mark icon, for a run that ended with entries not wiped.
+constexpr int MB_ICONEXCLAMATION = 0x30;
+
+// How many of the entries not wiped the closing message names one by one.
+constexpr int kNamedNotWiped = 10;
+
+std::string PathText(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+std::string Entries(int count)
+{
+    return count == 1 ? std::string("1 entry") : std::to_string(count) + " entries";
+}
+
+// The closing message of a run that went through every entry but could not wipe them all: how
+// many were wiped, and which were not (the first few by name), each of which had its error report.
+std::string NotAllWipedText(int wiped, int entries, const QStringList& notWiped, bool clearedWiped)
+{
+    std::string text =
+        std::to_string(wiped) + " of " + std::to_string(entries) + " File(s) have been wiped.\r\n\r\n";
+    text += notWiped.size() == 1 ? std::string("This entry was not wiped; its error report said why:")
+                                 : "These " + Entries(static_cast<int>(notWiped.size())) +
+                                       " were not wiped; their error reports said why:";
+    for (qsizetype i = 0; i < notWiped.size() && i < kNamedNotWiped; ++i)
+        text += "\r\n" + PathText(notWiped.at(i));
+    if (notWiped.size() > kNamedNotWiped)
+        text += "\r\nand " + std::to_string(notWiped.size() - kNamedNotWiped) + " more.";
+    if (clearedWiped && wiped > 0)
+        text += "\r\n\r\nThe wiped entries were taken off the list; the others stay on it.";
+    return text;
+}
+
+// The closing message of a cancelled run: what became of the entry under way, and how many entries
+// after it were never started. `passesReached` is the last pass the engine told of (for a cancelled
+// file, the last one finished).
+std::string CancelledText(const QString& path, WipeOutcome outcome, int passesReached, int notReached)
 {
     std::string text = "Wiping was cancelled.\r\n\r\n";
-    if (leftPartly.isEmpty()) {
-        text += "No file was left partly overwritten.";
-    } else {
-        text += "This file was left partly overwritten (" + std::to_string(passesDone) + " of " +
-                std::to_string(FileRipper::kPasses) + " passes) and was not deleted:\r\n" +
-                QFile::encodeName(leftPartly).toStdString();
+    switch (outcome) {
+    case WipeOutcome::Wiped:
+        text += "This file was wiped before the run stopped:\r\n";
+        break;
+    case WipeOutcome::Cancelled:
+        text += "This file was left partly overwritten (" + std::to_string(passesReached) + " of " +
+                std::to_string(FileRipper::kPasses) + " passes) and was not deleted:\r\n";
+        break;
+    case WipeOutcome::Failed:
+        // Once a pass has got under way, something may have been written before the step that failed.
+        text += "This file could not be wiped (its error report was shown)";
+        if (passesReached > 0)
+            text += " and may be left partly overwritten";
+        text += ":\r\n";
+        break;
     }
-    text += "\r\n\r\n";
-    text += notReached == 1 ? std::string("1 entry after it was not reached.")
-                            : std::to_string(notReached) + " entries after it were not reached.";
+    text += PathText(path);
+    if (notReached > 0)
+        text += "\r\n\r\n" + Entries(notReached) + (notReached == 1 ? " after it was" : " after it were") +
+                " not reached.";
     return text;
 }
 
@@ -306,6 +352,11 @@ void frmQuellon::Delete_Click()
     }
 
     WipeRun run(*this, *Ripper, engineMessages_);
+    // Paths wiped in this run, as the entries give them: a later entry with the same text is done
+    // already and counts as wiped without being touched again.
+    QSet<QString> wipedPaths;
+    QList<int> wipedRows;
+    QStringList notWiped;
     // The entry being wiped is always the selected one, so the selection walks down the list.
     for (int row = 0; row < List1->count(); ++row) {
         List1->setCurrentRow(row);
@@ -319,26 +370,52 @@ void frmQuellon::Delete_Click()
                                                  "frmQuellon"});
             return;
         }
+        if (wipedPaths.contains(path)) {
+            wipedRows.append(row);
+            continue;
+        }
 
         std::optional<ErrorInfo> error;
         const WipeOutcome outcome = run.Wipe(QFile::encodeName(path).toStdString(), row, List1->count(), error);
         if (error)
             ShowErrorReport(engineMessages_, *error);
+        if (outcome == WipeOutcome::Wiped) {
+            wipedPaths.insert(path);
+            wipedRows.append(row);
+        } else if (outcome == WipeOutcome::Failed) {
+            notWiped.append(path);
+        }
 
+        // A cancel ends the run with its own message, unless it came too late to stop anything:
+        // the last entry was wiped all the same.
         const int notReached = List1->count() - row - 1;
-        if (outcome == WipeOutcome::Cancelled || (run.CancelRequested() && notReached > 0)) {
+        if (outcome == WipeOutcome::Cancelled ||
+            (run.CancelRequested() && (notReached > 0 || outcome != WipeOutcome::Wiped))) {
             run.Finish();
-            messages_.Show(CancelledText(outcome == WipeOutcome::Cancelled ? path : QString(), run.PassesDone(),
-                                         notReached),
-                           MB_ICONINFORMATION, kApplicationTitle);
+            messages_.Show(CancelledText(path, outcome, run.PassesDone(), notReached), MB_ICONINFORMATION,
+                           kApplicationTitle);
             return;
         }
     }
 
     run.Finish();
-    if (optcls->isChecked())
-        List1->clear();
-    messages_.Show("All File(s) have been wiped.", MB_ICONINFORMATION, "DONE");
+    if (notWiped.isEmpty()) {
+        if (optcls->isChecked())
+            List1->clear();
+        messages_.Show("All File(s) have been wiped.", MB_ICONINFORMATION, "DONE");
+        return;
+    }
+
+    // Only what was wiped leaves the list, so that the list shows what is left to do.
+    const int entries = List1->count();
+    const bool clearWiped = optcls->isChecked();
+    if (clearWiped) {
+        for (auto row = wipedRows.crbegin(); row != wipedRows.crend(); ++row)
+            delete List1->takeItem(*row);
+        List1->clearSelection();
+    }
+    messages_.Show(NotAllWipedText(static_cast<int>(wipedRows.size()), entries, notWiped, clearWiped),
+                   MB_ICONEXCLAMATION, "DONE");
 }
 
 void frmQuellon::Quit_Click()

@@ -11,7 +11,10 @@
 // "&Remove..." (Remove_Click) takes out the selected entry, "Clear" (CLEARbtn_Click) empties the
 // list; none of them touches a file. "&Wipe All" (Delete_Click) selects each entry in turn, top to
 // bottom, and hands its path to Ripper, which overwrites and deletes the file or shows the error
-// report itself; then the run empties the list if optcls is ticked and reports completion.
+// report itself; an entry whose path was already wiped earlier in the same run counts as wiped
+// without being touched again. When every entry was wiped, the run empties the list if optcls is
+// ticked and says so; otherwise it says how many were wiped, names those that were not and, with
+// optcls ticked, takes only the wiped entries off the list.
 //
 // While a run wipes, the engine works on a worker thread and the window keeps repainting but takes
 // no input; a run that lasts more than half a second shows a modal progress dialog whose Cancel

@@ -10,10 +10,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,7 +28,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
 
 namespace quellon::uitest {
 namespace {
@@ -153,28 +164,97 @@ TEST_P(RealMessageBox, ShowsWhatItWasAskedAndAnswersWithTheButtonPressed)
 INSTANTIATE_TEST_SUITE_P(Boxes, RealMessageBox, ::testing::ValuesIn(kBoxes),
                          RowName<BoxRow>);
 
+// How `label`'s text is laid out, wrapping where it must, in the width the label has: the lines
+// and the height it takes, asked of a label set up like it (the line height learnt from one and two
+// lines).
+struct LaidOut {
+    int lines = -1;
+    int height = 0;
+};
+
+LaidOut LayOut(const QLabel& label)
+{
+    QLabel probe;
+    probe.setFont(label.font());
+    probe.setTextFormat(label.textFormat());
+    probe.setTextInteractionFlags(label.textInteractionFlags());
+    probe.setContentsMargins(label.contentsMargins());
+    probe.setMargin(label.margin());
+    probe.setIndent(label.indent());
+    probe.setWordWrap(true);
+    const auto heightOf = [&](const QString& text) {
+        probe.setText(text);
+        return probe.heightForWidth(label.width());
+    };
+    const int one = heightOf(QStringLiteral("x"));
+    const int line = heightOf(QStringLiteral("x\nx")) - one;
+    const int height = heightOf(label.text());
+    return {line > 0 ? (height - one + line / 2) / line + 1 : -1, height};
+}
+
+// A description that makes the report's first line about `pixels` wide in the box's font.
+std::string DescriptionOfWidth(int pixels)
+{
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    std::string path = "/home/someone/Documents/Secret Project";
+    const auto line = [&] { return "Error description: Cannot open \"" + path + "\" for writing: Permission denied"; };
+    while (metrics.horizontalAdvance(QString::fromStdString(line())) < pixels)
+        path += "/quarterly-figures";
+    return line().substr(std::string("Error description: ").size());
+}
+
 TEST(RealMessageBox, ShowsTheErrorReportAsFiveLines)
 {
-    QString shown;
-    QString title;
-    ModalAnswerer<QMessageBox> answerer([&](QMessageBox& box) {
-        shown = box.text();
-        title = box.windowTitle();
-        QTest::keyClick(&box, Qt::Key_Return);
-    });
-    QtMessageBox messages;
-    ShowErrorReport(messages, ErrorInfo{-53, "File <not> found", "FileRipper"});
+    const int screenWidth = QGuiApplication::primaryScreen()->availableGeometry().width();
+    struct Report {
+        const char* name;
+        std::string description;
+        bool longerThanTheScreen;
+    };
+    const Report reports[] = {
+        {"MarkupAsText", "File <not> found", false},
+        {"PathWiderThanQtsWrap", DescriptionOfWidth(std::min(600, screenWidth - 200)), false},
+        {"PathWiderThanTheScreen", DescriptionOfWidth(screenWidth * 3 / 2), true},
+    };
+    for (const Report& report : reports) {
+        SCOPED_TRACE(report.name);
+        QString shown;
+        QString title;
+        LaidOut laidOut;
+        bool labelHoldsItAll = false;
+        bool boxOnScreen = false;
+        ModalAnswerer<QMessageBox> answerer([&](QMessageBox& box) {
+            shown = box.text();
+            title = box.windowTitle();
+            if (const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+                laidOut = LayOut(*label);
+                labelHoldsItAll = laidOut.height <= label->height() && box.rect().contains(label->geometry());
+            }
+            boxOnScreen = box.screen()->availableGeometry().contains(box.frameGeometry());
+            QTest::keyClick(&box, Qt::Key_Return);
+        });
+        QtMessageBox messages;
+        ShowErrorReport(messages, ErrorInfo{-53, report.description, "FileRipper"});
 
-    ASSERT_TRUE(answerer.answered());
-    EXPECT_EQ(title, QStringLiteral("ERROR"));
-    const QStringList lines = shown.split(QLatin1Char('\n'));
-    ASSERT_EQ(lines.size(), 5) << shown.toStdString();
-    EXPECT_EQ(lines[0], QStringLiteral("Error description: File <not> found"));
-    EXPECT_EQ(lines[1], QStringLiteral("Error Source: FileRipper"));
-    EXPECT_EQ(lines[2], QStringLiteral("Error Number: -53"));
-    EXPECT_EQ(lines[3], QString());
-    EXPECT_TRUE(lines[4].startsWith(QLatin1Char('\t'))) << lines[4].toStdString();
-    EXPECT_TRUE(lines[4].endsWith(QLatin1String(kSupportAddress))) << lines[4].toStdString();
+        ASSERT_TRUE(answerer.answered());
+        EXPECT_EQ(title, QStringLiteral("ERROR"));
+        const QStringList texts = shown.split(QLatin1Char('\n'));
+        ASSERT_EQ(texts.size(), 5) << shown.toStdString();
+        EXPECT_EQ(texts[0], QStringLiteral("Error description: ") + QString::fromStdString(report.description));
+        EXPECT_EQ(texts[1], QStringLiteral("Error Source: FileRipper"));
+        EXPECT_EQ(texts[2], QStringLiteral("Error Number: -53"));
+        EXPECT_EQ(texts[3], QString());
+        EXPECT_TRUE(texts[4].startsWith(QLatin1Char('\t'))) << texts[4].toStdString();
+        EXPECT_TRUE(texts[4].endsWith(QLatin1String(kSupportAddress))) << texts[4].toStdString();
+
+        // What the user sees: five lines, none wrapped, unless a line is wider than the screen.
+        if (report.longerThanTheScreen)
+            EXPECT_GT(laidOut.lines, 5);
+        else
+            EXPECT_EQ(laidOut.lines, 5);
+        EXPECT_TRUE(labelHoldsItAll);
+        EXPECT_TRUE(boxOnScreen);
+    }
 }
 
 struct FilterRow {
@@ -276,6 +356,53 @@ TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
     EXPECT_EQ(cancel.fileName, "") << "a cancel never brings back an earlier choice";
 }
 
+// Every file and folder under `folder`, hidden ones too.
+std::vector<std::string> Everything(const QString& folder)
+{
+    std::vector<std::string> found;
+    QDirIterator walk(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        found.push_back(QFile::encodeName(walk.next()).toStdString());
+    return found;
+}
+
+TEST(RealOpenFileDialog, ASessionLeavesNothingInTheUsersFolders)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QStringList folders = {QStringLiteral("home"), QStringLiteral("config"), QStringLiteral("data"),
+                                 QStringLiteral("cache"), QStringLiteral("state")};
+    for (const QString& folder : folders)
+        ASSERT_TRUE(QDir(dir.path()).mkpath(folder));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Secret Project")));
+    const QString secret = dir.filePath(QStringLiteral("Secret Project/plans.txt"));
+    {
+        QFile file(secret);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+        ASSERT_EQ(file.write("the plans"), 9);
+    }
+
+    // A session of its own, whose home, config, data, cache and state folders are the empty ones above.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess session;
+    session.setProcessEnvironment(environment);
+    session.start(QCoreApplication::applicationFilePath(), {QLatin1String(kSessionSwitch), secret});
+    ASSERT_TRUE(session.waitForFinished(45000)) << "the session did not end";
+
+    EXPECT_EQ(session.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(session.exitCode(), 0) << session.readAllStandardError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(secret));
+    for (const QString& folder : folders)
+        EXPECT_EQ(Everything(dir.filePath(folder)), std::vector<std::string>()) << folder.toStdString();
+}
+
 TEST(RealOpenFileDialog, FileMustExistAsksForAnExistingFile)
 {
     QtOpenFileDialog dialog;
@@ -285,5 +412,63 @@ TEST(RealOpenFileDialog, FileMustExistAsksForAnExistingFile)
     EXPECT_EQ(use.fileName, "");
 }
 
+int Fail(const char* why)
+{
+    std::cerr << why << std::endl;
+    return 1;
+}
+
 } // namespace
+
+int RunSession(const QString& path)
+{
+    QtMessageBox messages;
+    QtOpenFileDialog dialog;
+    RecordingLinkOpener links;
+    PosixFileSystem files;
+    frmQuellon window(WindowServices{messages, dialog, links, files});
+    window.show();
+    window.activateWindow();
+    if (!QTest::qWaitForWindowActive(&window))
+        return Fail("The window did not become active.");
+    const auto press = [&](const char* name) {
+        QTest::mouseClick(window.findChild<QAbstractButton*>(QLatin1String(name)), Qt::LeftButton);
+    };
+
+    {
+        ModalAnswerer<QFileDialog> chooser([&](QFileDialog& shown) {
+            if (auto* edit = shown.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                edit->setText(path);
+                QTest::keyClick(edit, Qt::Key_Return);
+            }
+        });
+        press("BROWSE");
+        if (!chooser.answered())
+            return Fail("The open-file dialog did not come up.");
+    }
+    const auto* queue = window.findChild<QListWidget*>(QStringLiteral("List1"));
+    if (queue->count() != 1 || queue->item(0)->text() != path)
+        return Fail("The chosen file was not queued.");
+
+    QString closing;
+    {
+        ModalAnswerer<QMessageBox> done([&](QMessageBox& box) {
+            closing = box.text();
+            QTest::keyClick(&box, Qt::Key_Return);
+        });
+        press("Delete");
+    }
+    if (closing != QStringLiteral("All File(s) have been wiped.") || QFileInfo::exists(path))
+        return Fail("The file was not wiped.");
+
+    {
+        ModalAnswerer<QMessageBox> quit(
+            [](QMessageBox& box) { QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton); });
+        press("Quit");
+    }
+    if (window.isVisible())
+        return Fail("The window did not close on Quit.");
+    return 0;
+}
+
 } // namespace quellon::uitest

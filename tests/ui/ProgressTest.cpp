@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <thread>
@@ -77,6 +78,7 @@ enum class CancelBy { Button, EscapeKey, TitleBarClose };
 struct CancelRow {
     const char* name;
     CancelBy how;
+    bool passFails = false; // the pass under way fails after the cancel
 };
 
 class CancelTest : public ProgressTest, public ::testing::WithParamInterface<CancelRow> {};
@@ -89,6 +91,8 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
     const std::string third = createFile("third.txt", "third");
     add({first, second, third});
     QTest::mouseClick(child<QCheckBox>("optcls"), Qt::LeftButton); // even so, the list stays
+    if (GetParam().passFails)
+        files.failOn({testing::FsCall::Close, kCancelAfterPass, EIO});
 
     int closesOfFirst = 0;
     bool dialogCame = true;
@@ -122,13 +126,22 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
     EXPECT_EQ(Contents(second), "second");
     EXPECT_EQ(Contents(third), "third");
 
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt, "Wiping was cancelled.\r\n\r\n"
-                                        "This file was left partly overwritten (3 of 44 passes) and was not deleted:\r\n" +
-                                            first + "\r\n\r\n2 entries after it were not reached.");
-    EXPECT_EQ(messages.shown[0].title, "Quellon");
-    EXPECT_EQ(messages.shown[0].flags, 0x40);
-    EXPECT_EQ(messages.shown[0].entries, 3);
+    ASSERT_EQ(messages.shown.size(), GetParam().passFails ? 2u : 1u) << messages.Prompts();
+    if (GetParam().passFails) {
+        EXPECT_EQ(messages.shown[0].title, "ERROR");
+        EXPECT_NE(messages.shown[0].prompt.find(first), std::string::npos) << messages.shown[0].prompt;
+    }
+    const auto& closing = messages.shown.back();
+    EXPECT_EQ(closing.prompt, "Wiping was cancelled.\r\n\r\n" +
+                                  std::string(GetParam().passFails
+                                                  ? "This file could not be wiped (its error report was shown) and "
+                                                    "may be left partly overwritten:\r\n"
+                                                  : "This file was left partly overwritten (3 of 44 passes) and "
+                                                    "was not deleted:\r\n") +
+                                  first + "\r\n\r\n2 entries after it were not reached.");
+    EXPECT_EQ(closing.title, "Quellon");
+    EXPECT_EQ(closing.flags, 0x40);
+    EXPECT_EQ(closing.entries, 3);
     EXPECT_EQ(entries().size(), 3) << "a cancelled run does not empty the list";
     EXPECT_EQ(selectedRow(), 0);
     EXPECT_EQ(progressDialog(), nullptr);
@@ -137,7 +150,8 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
 INSTANTIATE_TEST_SUITE_P(Ways, CancelTest,
                          ::testing::Values(CancelRow{"CancelButton", CancelBy::Button},
                                            CancelRow{"EscapeKey", CancelBy::EscapeKey},
-                                           CancelRow{"TitleBarClose", CancelBy::TitleBarClose}),
+                                           CancelRow{"TitleBarClose", CancelBy::TitleBarClose},
+                                           CancelRow{"ThenThePassUnderWayFails", CancelBy::Button, true}),
                          RowName<CancelRow>);
 
 TEST_F(ProgressTest, CancelOnTheLastPassOfAFileStopsBeforeTheNextEntry)
@@ -156,8 +170,8 @@ TEST_F(ProgressTest, CancelOnTheLastPassOfAFileStopsBeforeTheNextEntry)
     EXPECT_FALSE(Exists(first)) << "its last pass was done: it is wiped and deleted";
     EXPECT_EQ(Contents(second), "second");
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt,
-              "Wiping was cancelled.\r\n\r\nNo file was left partly overwritten.\r\n\r\n1 entry after it was not reached.");
+    EXPECT_EQ(messages.shown[0].prompt, "Wiping was cancelled.\r\n\r\nThis file was wiped before the run stopped:\r\n" +
+                                            first + "\r\n\r\n1 entry after it was not reached.");
     EXPECT_EQ(messages.shown[0].title, "Quellon");
     EXPECT_EQ(messages.shown[0].flags, 0x40);
 }

@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace quellon::uitest {
 namespace {
@@ -76,57 +79,110 @@ TEST_F(WipeAllTest, EmptyListSaysThereIsNothingToDelete)
     }
 }
 
+// A run over real files ('w') and paths in a folder that does not exist ('m'), and how it must end.
+// In the expected closing text, {N} stands for the path of entry N.
 struct ListEnd {
     const char* name;
+    const char* entries;
     bool clearWhenDone;
+    std::string closing;
+    int flags;
+    std::vector<int> left; // the entries still in the list afterwards
+    int selectedRow;       // afterwards, -1 for none
 };
+
+constexpr int kExclamationBox = 0x30;
+constexpr const char* kNoneWiped = "0 of 2 File(s) have been wiped.\r\n\r\n"
+                                   "These 2 entries were not wiped; their error reports said why:\r\n{0}\r\n{1}";
+constexpr const char* kOneNotWiped = "2 of 3 File(s) have been wiped.\r\n\r\n"
+                                     "This entry was not wiped; its error report said why:\r\n{1}";
+constexpr const char* kElevenNotWiped = "1 of 12 File(s) have been wiped.\r\n\r\n"
+                                        "These 11 entries were not wiped; their error reports said why:\r\n"
+                                        "{0}\r\n{1}\r\n{2}\r\n{3}\r\n{4}\r\n{5}\r\n{6}\r\n{7}\r\n{8}\r\n{10}\r\n"
+                                        "and 1 more.";
+constexpr const char* kTakenOff = "\r\n\r\nThe wiped entries were taken off the list; the others stay on it.";
+
+const ListEnd kListEnds[] = {
+    {"AllWipedUnticked", "ww", false, "All File(s) have been wiped.", kInformationBox, {0, 1}, 1},
+    {"AllWipedTicked", "ww", true, "All File(s) have been wiped.", kInformationBox, {}, -1},
+    {"Unticked", "wmw", false, kOneNotWiped, kExclamationBox, {0, 1, 2}, 2},
+    {"Ticked", "wmw", true, std::string(kOneNotWiped) + kTakenOff, kExclamationBox, {1}, -1},
+    {"NoneWipedTicked", "mm", true, kNoneWiped, kExclamationBox, {0, 1}, -1},
+    {"ElevenNotWipedTicked", "mmmmmmmmmwmm", true, std::string(kElevenNotWiped) + kTakenOff, kExclamationBox,
+     {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11}, -1},
+};
+
+void PrintTo(const ListEnd& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+// The closing text a row expects, with the entries' paths put in.
+std::string ExpectedClosing(const ListEnd& row, const std::vector<std::string>& paths)
+{
+    std::string text = row.closing;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string mark = "{" + std::to_string(i) + "}";
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark))
+            text.replace(at, mark.size(), paths[i]);
+    }
+    return text;
+}
 
 class WipeAllListEnd : public WipeAllTest, public ::testing::WithParamInterface<ListEnd> {};
 
 TEST_P(WipeAllListEnd, WipesEveryFileReportsTheMissingFolderOnceAndFinishes)
 {
-    setClearWhenDone(GetParam().clearWhenDone);
-    const std::string first = createFile("first.txt", std::string(5000, 'x'));
-    const std::string missing = pathFor("gone/second.txt");
-    const std::string third = createFile("third \xE2\x82\xAC.bin", std::string(70000, '\0'));
-    const std::string expectedReport = EngineReportFor(missing);
-    add({first, missing, third});
+    const ListEnd& row = GetParam();
+    setClearWhenDone(row.clearWhenDone);
+    std::vector<std::string> paths;
+    std::vector<Deleted> expectedDeletes;
+    std::vector<std::pair<std::string, int>> expectedReports; // report text, selected row
+    for (int i = 0; row.entries[i] != '\0'; ++i) {
+        if (row.entries[i] == 'w') {
+            paths.push_back(createFile("entry " + std::to_string(i) + " \xE2\x82\xAC.bin",
+                                       std::string(static_cast<std::size_t>(5000 + 65000 * i), 'x')));
+            expectedDeletes.push_back({paths.back(), i});
+        } else {
+            paths.push_back(pathFor("gone/entry " + std::to_string(i) + ".txt"));
+            expectedReports.emplace_back(EngineReportFor(paths.back()), i);
+        }
+    }
+    add(paths);
     watchDeletes();
 
     click("Delete");
 
-    EXPECT_FALSE(Exists(first));
-    EXPECT_FALSE(Exists(third));
+    for (const std::string& path : paths)
+        EXPECT_FALSE(Exists(path)) << path;
     EXPECT_FALSE(Exists(pathFor("gone")));
-    EXPECT_EQ(deleted, (std::vector<Deleted>{{first, 0}, {third, 2}}));
+    EXPECT_EQ(deleted, expectedDeletes);
 
-    ASSERT_EQ(messages.shown.size(), 2u);
-    const auto& report = messages.shown[0];
-    EXPECT_EQ(report.prompt, expectedReport);
-    EXPECT_EQ(report.title, "ERROR");
-    EXPECT_EQ(report.flags, kErrorBox);
-    EXPECT_EQ(report.selectedRow, 1);
-    EXPECT_EQ(report.entries, 3);
-
-    const auto& done = messages.shown[1];
-    EXPECT_EQ(done.prompt, kDone);
-    EXPECT_EQ(done.title, "DONE");
-    EXPECT_EQ(done.flags, kInformationBox);
-    if (GetParam().clearWhenDone) {
-        EXPECT_EQ(done.entries, 0) << "the list is emptied before the closing message";
-        EXPECT_EQ(list()->count(), 0);
-    } else {
-        EXPECT_EQ(done.entries, 3);
-        EXPECT_EQ(list()->count(), 3);
-        EXPECT_EQ(selectedRow(), 2) << "the last entry stays selected";
+    ASSERT_EQ(messages.shown.size(), expectedReports.size() + 1) << messages.Prompts();
+    for (std::size_t i = 0; i < expectedReports.size(); ++i) {
+        const auto& report = messages.shown[i];
+        EXPECT_EQ(report.prompt, expectedReports[i].first);
+        EXPECT_EQ(report.title, "ERROR");
+        EXPECT_EQ(report.flags, kErrorBox);
+        EXPECT_EQ(report.selectedRow, expectedReports[i].second);
+        EXPECT_EQ(report.entries, static_cast<int>(paths.size()));
     }
+
+    QStringList left;
+    for (const int entry : row.left)
+        left.append(QString::fromStdString(paths[static_cast<std::size_t>(entry)]));
+    const auto& done = messages.shown.back();
+    EXPECT_EQ(done.prompt, ExpectedClosing(row, paths));
+    EXPECT_EQ(done.title, "DONE");
+    EXPECT_EQ(done.flags, row.flags);
+    EXPECT_EQ(done.entries, left.size()) << "the list has its final content before the closing message";
+    EXPECT_EQ(entries(), left);
+    EXPECT_EQ(selectedRow(), row.selectedRow);
 }
 
-INSTANTIATE_TEST_SUITE_P(ClearListWhenDone, WipeAllListEnd,
-                         ::testing::Values(ListEnd{"Unticked", false}, ListEnd{"Ticked", true}),
-                         RowName<ListEnd>);
+INSTANTIATE_TEST_SUITE_P(ClearListWhenDone, WipeAllListEnd, ::testing::ValuesIn(kListEnds), RowName<ListEnd>);
 
-TEST_F(WipeAllTest, SamePathTwiceIsWipedThenCreatedAndWipedAgainWithoutReport)
+TEST_F(WipeAllTest, SamePathTwiceInOneRunIsWipedOnceWithoutReport)
 {
     const std::string twice = createFile("twice.txt", "secret");
     const std::string once = createFile("once.txt", "other");
@@ -137,11 +193,14 @@ TEST_F(WipeAllTest, SamePathTwiceIsWipedThenCreatedAndWipedAgainWithoutReport)
 
     EXPECT_FALSE(Exists(twice));
     EXPECT_FALSE(Exists(once));
-    EXPECT_EQ(deleted, (std::vector<Deleted>{{twice, 0}, {once, 1}, {twice, 2}}));
+    EXPECT_EQ(deleted, (std::vector<Deleted>{{twice, 0}, {once, 1}})) << "not touched again";
     ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
     EXPECT_EQ(messages.shown[0].prompt, kDone);
+    EXPECT_EQ(selectedRow(), 2);
 
-    // Again over the same, now wiped, paths: each is made anew and deleted, without a report.
+    // The next run starts afresh: files made again under the same paths are wiped again.
+    createFile("twice.txt", "new secret");
+    createFile("once.txt", "new other");
     deleted.clear();
     messages.shown.clear();
     selectRow(0);
@@ -149,7 +208,7 @@ TEST_F(WipeAllTest, SamePathTwiceIsWipedThenCreatedAndWipedAgainWithoutReport)
 
     EXPECT_FALSE(Exists(twice));
     EXPECT_FALSE(Exists(once));
-    EXPECT_EQ(deleted.size(), 3u);
+    EXPECT_EQ(deleted, (std::vector<Deleted>{{twice, 0}, {once, 1}}));
     ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
     EXPECT_EQ(messages.shown[0].prompt, kDone);
     EXPECT_EQ(selectedRow(), 2);
@@ -169,7 +228,10 @@ TEST_F(WipeAllTest, FileThatCannotBeDeletedIsReportedAndTheRunGoesOn)
     ASSERT_EQ(messages.shown.size(), 2u);
     EXPECT_EQ(messages.shown[0].title, "ERROR");
     EXPECT_EQ(messages.shown[0].selectedRow, 0);
-    EXPECT_EQ(messages.shown[1].prompt, kDone);
+    EXPECT_EQ(messages.shown[1].prompt, "1 of 2 File(s) have been wiped.\r\n\r\n"
+                                        "This entry was not wiped; its error report said why:\r\n" + stuck);
+    EXPECT_EQ(messages.shown[1].title, "DONE");
+    EXPECT_EQ(messages.shown[1].flags, 0x30);
     EXPECT_EQ(entries().size(), 2);
 }
 

@@ -114,6 +114,16 @@ protected:
 // thread, and widgets may be looked at only from the UI thread.
 void OnUiThread(const std::function<void()>& work);
 
+// The command-line switch that makes the test program run one scripted session of the real window
+// (RunSession) instead of the tests, so that a test can run it as a child process in surroundings of
+// its own.
+inline constexpr const char* kSessionSwitch = "--scripted-session";
+
+// In the child: starts the window with the real message box and open-file dialog, adds `path`
+// through "Add..." by typing it into the dialog, wipes it, and quits with "&Quit" answered Yes.
+// Returns 0 when all of that went as a user would see it, 1 (with the reason on stderr) otherwise.
+int RunSession(const QString& path);
+
 // Names a row of a parameterised test after its `name` field.
 template <typename Row>
 std::string RowName(const ::testing::TestParamInfo<Row>& row)

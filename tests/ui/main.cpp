@@ -1,9 +1,18 @@
+#include "WindowFixture.h"
+
 #include <QApplication>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 int main(int argc, char* argv[])
 {
+    if (argc == 3 && std::string_view(argv[1]) == quellon::uitest::kSessionSwitch) {
+        QApplication app(argc, argv);
+        return quellon::uitest::RunSession(QFile::decodeName(argv[2]));
+    }
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
