@@ -29,9 +29,14 @@
 #include "OpenFileDialog.h"
 #include "UiThreadMessageBox.h"
 
+#include <QColor>
+#include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -40,6 +45,14 @@ class QListWidget;
 class QPushButton;
 
 namespace quellon {
+
+// Where a window whose frame (title bar included) has size `frame` goes on a screen whose free area
+// is `available`: centred, but moved back inside so the title bar is never off-screen; a window
+// larger than the area keeps its top-left corner at the area's.
+[[nodiscard]] QPoint CentredOnScreen(const QRect& available, const QSize& frame);
+
+// The contrast between two colours as WCAG 2 defines it, from 1:1 to 21:1.
+[[nodiscard]] double ContrastRatio(const QColor& a, const QColor& b);
 
 // What the window uses of the desktop and the disk. Each must outlive the window.
 struct WindowServices {
@@ -61,6 +74,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Form_Load();
@@ -73,6 +88,16 @@ private:
 
     // The text of the selected entry of List1, or the empty string when none is selected.
     [[nodiscard]] QString ListText() const;
+    // Every entry of List1, top to bottom, as the paths handed to the engine.
+    [[nodiscard]] std::vector<std::string> QueuePaths() const;
+
+    // The window's fonts: one default font for the controls without a face of their own, chosen so
+    // that all their captions fit, and the 9.75 pt face of the emphasised captions.
+    void ApplyFonts();
+    // The red warning and the blue address, or lighter ones that read on a dark background.
+    void ApplyTextColours();
+    // Keeps the title bar on the screen once the window manager has framed the window.
+    void KeepOnScreen();
 
     MessageBox& messages_;
     UiThreadMessageBox engineMessages_; // what Ripper reports through, from its worker thread
