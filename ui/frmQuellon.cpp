@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -22,6 +23,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimer>
+#include <QtMath>
 
 #include <algorithm>
 #include <cmath>
@@ -157,17 +159,12 @@ QColor ReadableOn(const QColor& colour, const QColor& background)
 // 3x, smoothly reduced in between), so it stays sharp on a scaled screen and after moving to one.
 class Picture final : public QLabel {
 public:
-    explicit Picture(QWidget* parent) : QLabel(parent)
-    {
-        for (const char* file : {":/quellon/wipe.png", ":/quellon/wipe@2x.png", ":/quellon/wipe@3x.png"})
-            artwork_.addFile(QLatin1String(file));
-        Draw();
-    }
+    explicit Picture(QWidget* parent) : QLabel(parent) { Draw(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override
     {
-        if (pixmap().devicePixelRatio() != devicePixelRatioF())
+        if (drawnFor_ != devicePixelRatioF())
             Draw();
         QLabel::paintEvent(event);
     }
@@ -175,9 +172,24 @@ protected:
 private:
     static constexpr QSize kNaturalSize{156, 157};
 
-    void Draw() { setPixmap(artwork_.pixmap(kNaturalSize, devicePixelRatioF())); }
+    void Draw()
+    {
+        drawnFor_ = devicePixelRatioF();
+        const char* file = drawnFor_ <= 1   ? ":/quellon/wipe.png"
+                           : drawnFor_ <= 2 ? ":/quellon/wipe@2x.png"
+                                            : ":/quellon/wipe@3x.png";
+        QImage drawn{QLatin1String(file)};
+        const QSize wanted(qRound(kNaturalSize.width() * drawnFor_), qRound(kNaturalSize.height() * drawnFor_));
+        if (drawn.size() != wanted) {
+            // Reduced in full colour: smooth scaling of the palette image crashes this Qt (6.4).
+            drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                        .scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        drawn.setDevicePixelRatio(drawnFor_);
+        setPixmap(QPixmap::fromImage(drawn));
+    }
 
-    QIcon artwork_;
+    qreal drawnFor_ = 0;
 };
 
 template <typename Control>
