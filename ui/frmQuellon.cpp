@@ -483,7 +483,7 @@ void frmQuellon::Delete_Click()
         return;
     }
 
-    WipeRun run(*this, *Ripper, engineMessages_);
+    WipeRun run(*this, *Ripper, engineMessages_, QueuePaths());
     // The entry being wiped is always the selected one, so the selection walks down the list.
     for (int row = 0; row < List1->count(); ++row) {
         List1->setCurrentRow(row);

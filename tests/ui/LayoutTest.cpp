@@ -235,10 +235,14 @@ TEST_P(TextColour, ReadsOnDarkPalettes)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryControl, ControlLayout, ::testing::ValuesIn(kControls), RowName<ControlRow>);
-INSTANTIATE_TEST_SUITE_P(EveryCaption, CaptionFit, ::testing::ValuesIn(RowsWhere([](const ControlRow& row) {
+INSTANTIATE_TEST_SUITE_P(EveryCaption, CaptionFit,
+                         ::testing::ValuesIn(RowsWhere([](const ControlRow& row) {
                              return row.caption != nullptr && *row.caption != '\0';
-                         })), RowName<ControlRow>);
-INSTANTIATE_TEST_SUITE_P(EveryColouredCaption, TextColour, ::testing::ValuesIn(RowsWhere([](const ControlRow& row) { return row.textColour.has_value(); })), RowName<ControlRow>);
+                         })),
+                         RowName<ControlRow>);
+INSTANTIATE_TEST_SUITE_P(EveryColouredCaption, TextColour,
+                         ::testing::ValuesIn(RowsWhere([](const ControlRow& row) { return row.textColour.has_value(); })),
+                         RowName<ControlRow>);
 
 TEST_F(WindowTest, WindowHasItsTitleIconAndFixedSize)
 {
