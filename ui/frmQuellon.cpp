@@ -352,25 +352,24 @@ frmQuellon::~frmQuellon() = default;
 
 void frmQuellon::ApplyFonts()
 {
-    QFont emphasis = font();
-    emphasis.setStyleHint(QFont::SansSerif);
-    emphasis.setPointSizeF(kEmphasisPointSize);
-    emphasis.setWeight(QFont::Bold);
-    const std::vector<Caption> emphasised = {CaptionOf(*Remove), CaptionOf(*BROWSE), CaptionOf(*Delete),
-                                             CaptionOf(*Quit), CaptionOf(*Label2, *this), CaptionOf(*Label4, *this)};
-    // 9.75 pt stays; only a narrower width of the face is used if a caption would not fit.
-    for (const int width : kWidths) {
-        emphasis.setStretch(width);
-        if (AllFit(emphasis, emphasised))
-            break;
-    }
-    if (!AllFit(emphasis, emphasised))
-        emphasis = LargestFitting(emphasis, emphasised);
+    // 9.75 pt stays; only where a caption would not fit is a narrower width of the face used.
+    const auto emphasis = [this](QFont::Weight weight, const std::vector<Caption>& captions) {
+        QFont font = this->font();
+        font.setStyleHint(QFont::SansSerif);
+        font.setPointSizeF(kEmphasisPointSize);
+        font.setWeight(weight);
+        for (const int width : kWidths) {
+            font.setStretch(width);
+            if (AllFit(font, captions))
+                return font;
+        }
+        return LargestFitting(font, captions);
+    };
+    const QFont bold = emphasis(QFont::Bold, {CaptionOf(*Remove), CaptionOf(*BROWSE), CaptionOf(*Delete),
+                                              CaptionOf(*Quit), CaptionOf(*Label2, *this)});
     for (QWidget* control : std::initializer_list<QWidget*>{Remove, BROWSE, Delete, Quit, Label2})
-        control->setFont(emphasis);
-    QFont address = emphasis;
-    address.setWeight(QFont::Normal);
-    Label4->setFont(address);
+        control->setFont(bold);
+    Label4->setFont(emphasis(QFont::Normal, {CaptionOf(*Label4, *this)}));
 
     // One default font, chosen once for all the controls that have no face of their own.
     setFont(LargestFitting(QApplication::font(this),
