@@ -4,6 +4,8 @@
 #include "ErrorReport.h"
 #include "WipeRun.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFile>
@@ -192,6 +194,37 @@ private:
     qreal drawnFor_ = 0;
 };
 
+// What a screen reader sees of the contact address: a link whose press action clicks it, as the
+// mouse would. The label still takes no keyboard focus.
+class AddressAccessible final : public QAccessibleWidget {
+public:
+    explicit AddressAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::Link) {}
+
+    QStringList actionNames() const override { return {pressAction()}; }
+
+    void doAction(const QString& name) override
+    {
+        if (name != pressAction())
+            return;
+        QWidget* label = widget();
+        const QPointF centre = QRectF(label->rect()).center();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent click(type, centre, label->mapToGlobal(centre), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(label, &click);
+        }
+    }
+};
+
+QAccessibleInterface* AddressAccessibleFor(const QString& className, QObject* object)
+{
+    auto* label = qobject_cast<QLabel*>(object);
+    if (className != QLatin1String("QLabel") || label == nullptr || label->objectName() != QLatin1String("Label4") ||
+        qobject_cast<frmQuellon*>(label->parentWidget()) == nullptr)
+        return nullptr;
+    return new AddressAccessible(label);
+}
+
 template <typename Control>
 Control* Place(QWidget* parent, const char* name, const QRect& geometry)
 {
@@ -326,6 +359,11 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     Image1->setAccessibleName(QStringLiteral("WIPE \u2014 Files Securely"));
     Label4->setAccessibleName(QStringLiteral("Send e-mail to ") + Label4->text());
     Label4->setAccessibleDescription(QStringLiteral("Opens your mail program with a new message to this address."));
+    static const bool addressFactoryInstalled = [] {
+        QAccessible::installFactory(AddressAccessibleFor);
+        return true;
+    }();
+    static_cast<void>(addressFactoryInstalled);
 
     // Tab goes through the queue's commands before the others; "&Remove..." comes before "Add...".
     setTabOrder(List1, Remove);

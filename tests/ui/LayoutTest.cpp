@@ -180,6 +180,15 @@ TEST_P(ControlLayout, ScreenReaderNamesIt)
     if (row.accessibleDescription != nullptr) {
         EXPECT_EQ(accessible->text(QAccessible::Description), QString::fromUtf8(row.accessibleDescription));
     }
+    if (row.name == std::string("Label4")) {
+        // A link a screen reader can follow, though it takes no keyboard focus.
+        EXPECT_EQ(accessible->role(), QAccessible::Link);
+        EXPECT_FALSE(accessible->state().focusable);
+        QAccessibleActionInterface* actions = accessible->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_EQ(links.opened, std::vector<std::string>{"mailto:support@quellon.example"});
+    }
 }
 
 QPalette DarkPalette(const QColor& window, const QColor& text, const QColor& link)
