@@ -6,12 +6,12 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImage>
@@ -28,9 +28,8 @@
 #include <QtMath>
 
 #include <algorithm>
-#include <cmath>
-
 #include <cerrno>
+#include <cmath>
 #include <string>
 
 namespace quellon {
@@ -304,6 +303,12 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
       files_(services.files)
 {
     setObjectName(QStringLiteral("frmQuellon"));
+    // Before any control exists: a screen reader's view of a widget is made once and then kept.
+    static const bool addressFactoryInstalled = [] {
+        QAccessible::installFactory(AddressAccessibleFor);
+        return true;
+    }();
+    static_cast<void>(addressFactoryInstalled);
     setWindowTitle(QStringLiteral("Quellon v 1.0"));
     QIcon icon;
     icon.addFile(QStringLiteral(":/quellon/icon-16.png"), QSize(16, 16));
@@ -359,11 +364,6 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     Image1->setAccessibleName(QStringLiteral("WIPE \u2014 Files Securely"));
     Label4->setAccessibleName(QStringLiteral("Send e-mail to ") + Label4->text());
     Label4->setAccessibleDescription(QStringLiteral("Opens your mail program with a new message to this address."));
-    static const bool addressFactoryInstalled = [] {
-        QAccessible::installFactory(AddressAccessibleFor);
-        return true;
-    }();
-    static_cast<void>(addressFactoryInstalled);
 
     // Tab goes through the queue's commands before the others; "&Remove..." comes before "Add...".
     setTabOrder(List1, Remove);

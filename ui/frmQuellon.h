@@ -18,6 +18,14 @@
 // stops the run after the pass under way (WipeRun). The engine's error reports still come up on the
 // UI thread, one modal box at a time.
 //
+// The window fits the desktop it runs on: the controls without a face of their own share one
+// default font, the desktop's, chosen once at the largest size (and width) at which all their
+// captions fit; the emphasised captions keep 9.75 pt. On a dark palette the red warning and the blue
+// address turn lighter (or the address takes the palette's link colour) so that they still read.
+// The picture is drawn from artwork made for the screen's scale, and the window is centred but
+// never placed with its title bar off the screen. Screen readers get names for the list, the
+// picture and the address, which they can also follow as a link.
+//
 // The message box, the open-file dialog, the "mailto:" opener and the file system come in through
 // WindowServices, so tests put recording fakes in their place. Every handler runs on the UI thread;
 // every box and dialog is modal, so no handler starts while another is still running.
