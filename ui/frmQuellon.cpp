@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
@@ -56,6 +57,7 @@ constexpr int kWidths[] = {QFont::Unstretched, QFont::SemiCondensed, QFont::Cond
 // contrast reaches kReadableContrast (WCAG AA for text of this size).
 constexpr QColor kRed(255, 0, 0);
 constexpr QColor kBlue(0, 0, 255);
+constexpr QColor kArtworkRed(0xdd, 0, 0); // the red of the picture (make-artwork.sh)
 constexpr double kReadableContrast = 4.5;
 
 // A caption and the room its control leaves for it.
@@ -158,11 +160,19 @@ QColor ReadableOn(const QColor& colour, const QColor& background)
 
 // The picture at its natural size, drawn from the artwork made for the screen's scale (1x, 2x or
 // 3x, smoothly reduced in between), so it stays sharp on a scaled screen and after moving to one.
+// On a dark background its red is lightened like the warning's.
 class Picture final : public QLabel {
 public:
     explicit Picture(QWidget* parent) : QLabel(parent) { Draw(); }
 
 protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::PaletteChange)
+            Draw();
+        QLabel::changeEvent(event);
+    }
+
     void paintEvent(QPaintEvent* event) override
     {
         if (drawnFor_ != devicePixelRatioF())
@@ -185,6 +195,13 @@ private:
             // Reduced in full colour: smooth scaling of the palette image crashes this Qt (6.4).
             drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied)
                         .scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        const QColor ink = ReadableOn(kArtworkRed, palette().color(QPalette::Window));
+        if (ink != kArtworkRed) {
+            drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&drawn);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(drawn.rect(), ink);
         }
         drawn.setDevicePixelRatio(drawnFor_);
         setPixmap(QPixmap::fromImage(drawn));

@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
+#include <QImage>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
@@ -191,6 +192,22 @@ TEST_P(ControlLayout, ScreenReaderNamesIt)
     }
 }
 
+// The colour of the most opaque pixel of a picture drawn in one colour.
+QColor StrongestInk(const QPixmap& picture)
+{
+    const QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+    QColor strongest(Qt::transparent);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() > strongest.alpha())
+                strongest = pixel;
+        }
+    }
+    strongest.setAlpha(255);
+    return strongest;
+}
+
 QPalette DarkPalette(const QColor& window, const QColor& text, const QColor& link)
 {
     QPalette dark(window);
@@ -232,6 +249,10 @@ TEST_P(TextColour, ReadsOnDarkPalettes)
         const QColor background = window->palette().color(QPalette::Window);
         const QColor text = control->palette().color(QPalette::WindowText);
         EXPECT_GE(ContrastRatio(text, background), 4.5) << text.name().toStdString();
+        if (row.name == std::string("Label2")) {
+            EXPECT_GE(ContrastRatio(StrongestInk(child<QLabel>("Image1")->pixmap()), background), 4.5)
+                << "the picture's red too";
+        }
         if (row.name == std::string("Label4") && dark.address) {
             EXPECT_EQ(text, *dark.address);
         } else {
