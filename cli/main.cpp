@@ -2,6 +2,7 @@
 // Wipes each path in turn with one FileRipper, exactly as the window's Wipe All does. Every error
 // report is written to stderr as its five-line text; the exit status is 1 if any was, else 0.
 #include "FileRipper.h"
+#include "RunProgress.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,15 +22,29 @@ public:
     int shown = 0;
 };
 
+// One line per report of the engine: the path, the pass, and for the whole run the bytes written of
+// all to write, the speed and the time left, as the window's progress dialog shows them.
 class ProgressPrinter final : public quellon::WipeObserver {
 public:
+    explicit ProgressPrinter(const std::vector<std::string>& paths)
+        : run_(quellon::RunProgress::LengthsOf(paths), quellon::RunProgress::Clock::now())
+    {
+    }
+
     void Progress(const quellon::WipeProgress& p) override
     {
-        std::fprintf(stderr, "%.*s: pass %d of %d, %llu of %llu bytes\n", static_cast<int>(p.path.size()),
-                     p.path.data(), p.pass, quellon::FileRipper::kPasses,
-                     static_cast<unsigned long long>(p.bytesDone), static_cast<unsigned long long>(p.bytesTotal));
+        const double passDone =
+            p.bytesTotal == 0 ? 1.0 : static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
+        run_.Update(entry, p.pass, passDone, quellon::RunProgress::Clock::now());
+        std::fprintf(stderr, "%.*s: pass %d of %d, %s\n", static_cast<int>(p.path.size()), p.path.data(), p.pass,
+                     quellon::FileRipper::kPasses, run_.Text().c_str());
     }
     bool CancelRequested() override { return false; }
+
+    int entry = 0; // of the path being wiped
+
+private:
+    quellon::RunProgress run_;
 };
 
 } // namespace
@@ -55,8 +70,10 @@ int main(int argc, char** argv)
     StderrMessageBox messages;
     quellon::PosixFileSystem files;
     quellon::FileRipper ripper(messages, files);
-    ProgressPrinter printer;
-    for (const std::string& path : paths)
+    ProgressPrinter printer(paths);
+    for (const std::string& path : paths) {
         ripper.Wipe(path, progress ? &printer : nullptr);
+        ++printer.entry;
+    }
     return messages.shown > 0 ? 1 : 0;
 }

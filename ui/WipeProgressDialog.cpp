@@ -37,6 +37,9 @@ WipeProgressDialog::WipeProgressDialog(QWidget* parent)
     overall_ = new QProgressBar(this);
     overall_->setObjectName(QStringLiteral("overall"));
     overall_->setRange(0, kSteps);
+    overall_->setAccessibleName(QStringLiteral("Wiping progress"));
+    amounts_ = new QLabel(this);
+    amounts_->setObjectName(QStringLiteral("amounts"));
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancel_->setObjectName(QStringLiteral("Cancel"));
     cancel_->setAutoDefault(false);
@@ -50,10 +53,12 @@ WipeProgressDialog::WipeProgressDialog(QWidget* parent)
     layout->addWidget(path_);
     layout->addWidget(pass_);
     layout->addWidget(overall_);
+    layout->addWidget(amounts_);
     layout->addLayout(buttons);
 }
 
-void WipeProgressDialog::ShowProgress(const QString& path, int entry, int entries, int pass, double passDone)
+void WipeProgressDialog::ShowProgress(const QString& path, int entry, int entries, int pass, double done,
+                                      const QString& amounts)
 {
     file_->setText(QStringLiteral("Wiping entry %1 of %2:").arg(entry + 1).arg(entries));
     if (path != fullPath_) {
@@ -63,10 +68,8 @@ void WipeProgressDialog::ShowProgress(const QString& path, int entry, int entrie
     }
     pass = std::clamp(pass, 1, FileRipper::kPasses);
     pass_->setText(QStringLiteral("pass %1 of %2").arg(pass).arg(FileRipper::kPasses));
-
-    const double passes = FileRipper::kPasses;
-    const double done = (entry + (pass - 1 + std::clamp(passDone, 0.0, 1.0)) / passes) / std::max(entries, 1);
-    overall_->setValue(std::max(overall_->value(), static_cast<int>(std::lround(done * kSteps))));
+    overall_->setValue(std::max(overall_->value(), static_cast<int>(std::lround(std::clamp(done, 0.0, 1.0) * kSteps))));
+    amounts_->setText(amounts);
 }
 
 void WipeProgressDialog::reject()

@@ -66,8 +66,10 @@ void WipeRun::Observer::Reset()
     latest_ = {};
 }
 
-WipeRun::WipeRun(QWidget& window, FileRipper& ripper, UiThreadMessageBox& boxes)
-    : window_(window), ripper_(ripper), boxes_(boxes)
+WipeRun::WipeRun(QWidget& window, FileRipper& ripper, UiThreadMessageBox& boxes,
+                 const std::vector<std::string>& paths)
+    : window_(window), ripper_(ripper), boxes_(boxes),
+      progress_(RunProgress::LengthsOf(paths), RunProgress::Clock::now())
 {
     qApp->installEventFilter(this);
     elapsed_.start();
@@ -130,14 +132,16 @@ void WipeRun::Tick()
 {
     if (finished_)
         return;
+    const Observer::Snapshot now = observer_.Latest();
+    progress_.Update(entry_, now.pass, now.passDone, RunProgress::Clock::now());
     if (!dialog_) {
         if (elapsed_.elapsed() < kDialogDelayMs || boxes_.BoxUp())
             return;
         dialog_ = new WipeProgressDialog(&window_);
         connect(dialog_, &WipeProgressDialog::cancelRequested, this, [this] { observer_.cancel = true; });
     }
-    const Observer::Snapshot now = observer_.Latest();
-    dialog_->ShowProgress(path_, entry_, entries_, now.pass == 0 ? 1 : now.pass, now.pass == 0 ? 0.0 : now.passDone);
+    dialog_->ShowProgress(path_, entry_, entries_, now.pass == 0 ? 1 : now.pass, progress_.Fraction(),
+                          QString::fromStdString(progress_.Text()));
     if (!dialog_->isVisible() && !boxes_.BoxUp())
         dialog_->show();
 }

@@ -2,6 +2,7 @@
 
 #include "ErrorInfo.h"
 #include "FileRipper.h"
+#include "RunProgress.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -27,12 +29,14 @@ class WipeProgressDialog;
 // - the window takes no input (mouse, keys, access keys) and ignores close requests, so no other
 //   command can start and no file is left half-handled;
 // - once the run has lasted kDialogDelay, the modal progress dialog comes up (never over a message
-//   box that is up) and follows the wipe; its Cancel asks the engine to stop after the pass under way.
+//   box that is up) and follows the wipe, weighing each entry by its length as it was when the run
+//   began; its Cancel asks the engine to stop after the pass under way.
 class WipeRun final : public QObject {
 public:
     static constexpr int kDialogDelayMs = 500;
 
-    WipeRun(QWidget& window, FileRipper& ripper, UiThreadMessageBox& boxes);
+    // `paths`: every entry of the run, in order; their lengths are taken here.
+    WipeRun(QWidget& window, FileRipper& ripper, UiThreadMessageBox& boxes, const std::vector<std::string>& paths);
     ~WipeRun() override;
 
     WipeRun(const WipeRun&) = delete;
@@ -82,6 +86,7 @@ private:
     QPointer<WipeProgressDialog> dialog_;
     QTimer ticker_;
     QElapsedTimer elapsed_;
+    RunProgress progress_;
     QString path_;
     int entry_ = 0;
     int entries_ = 0;

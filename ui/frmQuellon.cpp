@@ -4,6 +4,9 @@
 #include "ErrorReport.h"
 #include "WipeRun.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFile>
@@ -11,9 +14,11 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
@@ -21,8 +26,12 @@
 #include <QSet>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTimer>
+#include <QtMath>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <string>
 
 namespace quellon {
@@ -37,41 +46,62 @@ QRect Twips(int left, int top, int width, int height)
     return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel};
 }
 
-// Captions in the emphasised face: the desktop's sans-serif face at 9.75 pt. A caption that does not
-// fit its control at that size is made smaller, a quarter point at a time, down to 6 pt.
+// The emphasised captions are 9.75 pt in the window's face. The default font is the desktop's,
+// made smaller a quarter point at a time (down to 6 pt) only as far as needed for every default
+// caption to fit; a narrower width of the same face is preferred where it lets the text stay larger.
 constexpr qreal kEmphasisPointSize = 9.75;
 constexpr qreal kSmallestPointSize = 6.0;
 constexpr qreal kPointStep = 0.25;
+constexpr int kWidths[] = {QFont::Unstretched, QFont::SemiCondensed, QFont::Condensed};
 
+// The colours of the warning and the address. On a dark background they are lightened until their
+// contrast reaches kReadableContrast (WCAG AA for text of this size).
 constexpr QColor kRed(255, 0, 0);
 constexpr QColor kBlue(0, 0, 255);
+constexpr QColor kArtworkRed(0xdd, 0, 0); // the red of the picture (make-artwork.sh)
+constexpr double kReadableContrast = 4.5;
 
-QFont EmphasisFont(const QFont& windowFont, QFont::Weight weight)
+// A caption and the room its control leaves for it.
+struct Caption {
+    QString text;
+    QRect area;
+    int flags;
+};
+
+bool Fits(const QFont& font, const Caption& caption)
 {
-    QFont font(windowFont);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(kEmphasisPointSize);
-    font.setWeight(weight);
-    return font;
+    const QRect needed = QFontMetrics(font).boundingRect(QRect(QPoint(0, 0), caption.area.size()),
+                                                         caption.flags | Qt::AlignLeft | Qt::AlignTop, caption.text);
+    return needed.width() <= caption.area.width() && needed.height() <= caption.area.height();
 }
 
-// Whether `text` drawn in `font` fits into `area` uncut; `flags` may ask for word wrapping.
-bool TextFits(const QFont& font, const QString& text, const QRect& area, int flags)
+bool AllFit(const QFont& font, const std::vector<Caption>& captions)
 {
-    const QRect needed =
-        QFontMetrics(font).boundingRect(QRect(QPoint(0, 0), area.size()), flags | Qt::AlignLeft | Qt::AlignTop, text);
-    return needed.width() <= area.width() && needed.height() <= area.height();
+    return std::all_of(captions.begin(), captions.end(), [&](const Caption& c) { return Fits(font, c); });
 }
 
-// Makes the font of `control` smaller until `text` fits into `area` (or the smallest size is reached).
-void ShrinkToFit(QWidget& control, const QString& text, const QRect& area, int flags)
+// The largest size not above `font`'s own (trying the narrower widths of its face too) at which
+// every caption fits; the smallest size if none does.
+QFont LargestFitting(QFont font, const std::vector<Caption>& captions)
 {
-    QFont font = control.font();
-    if (font.pointSizeF() <= 0 || TextFits(font, text, area, flags))
-        return;
-    while (!TextFits(font, text, area, flags) && font.pointSizeF() - kPointStep >= kSmallestPointSize)
-        font.setPointSizeF(font.pointSizeF() - kPointStep);
-    control.setFont(font);
+    const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : kEmphasisPointSize;
+    QFont best = font;
+    best.setPointSizeF(kSmallestPointSize);
+    bool found = false;
+    for (const int width : kWidths) {
+        font.setStretch(width);
+        for (qreal size = start; size >= kSmallestPointSize; size -= kPointStep) {
+            font.setPointSizeF(size);
+            if (found && size <= best.pointSizeF())
+                break;
+            if (AllFit(font, captions)) {
+                best = font;
+                found = true;
+                break;
+            }
+        }
+    }
+    return best;
 }
 
 // The part of a button or check box in which the style draws its caption.
@@ -83,19 +113,133 @@ QRect CaptionArea(const QAbstractButton& button, QStyle::SubElement element)
     return button.style()->subElementRect(element, &option, &button);
 }
 
-void FitCaption(QPushButton& button)
+Caption CaptionOf(const QPushButton& button)
 {
-    ShrinkToFit(button, button.text(), CaptionArea(button, QStyle::SE_PushButtonContents), Qt::TextShowMnemonic);
+    return {button.text(), CaptionArea(button, QStyle::SE_PushButtonContents), Qt::TextShowMnemonic};
 }
 
-void FitCaption(QCheckBox& box)
+Caption CaptionOf(const QCheckBox& box)
 {
-    ShrinkToFit(box, box.text(), CaptionArea(box, QStyle::SE_CheckBoxContents), Qt::TextShowMnemonic);
+    return {box.text(), CaptionArea(box, QStyle::SE_CheckBoxContents), Qt::TextShowMnemonic};
 }
 
-void FitCaption(QLabel& label)
+// A label's caption may use the part of its box inside the window.
+Caption CaptionOf(const QLabel& label, const QWidget& window)
 {
-    ShrinkToFit(label, label.text(), label.contentsRect(), label.wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect inside = label.contentsRect() & window.rect().translated(-label.pos());
+    return {label.text(), inside, label.wordWrap() ? int(Qt::TextWordWrap) : 0};
+}
+
+double Linear(int channel)
+{
+    const double c = channel / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(const QColor& colour)
+{
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * Linear(rgb.red()) + 0.7152 * Linear(rgb.green()) + 0.0722 * Linear(rgb.blue());
+}
+
+// Below this luminance white text reads better than black: the background is dark.
+constexpr double kDarkBelow = 0.179;
+
+// `colour` where `background` is light (as designed); on a dark one, `colour` mixed with white
+// just enough to reach kReadableContrast.
+QColor ReadableOn(const QColor& colour, const QColor& background)
+{
+    if (Luminance(background) >= kDarkBelow)
+        return colour;
+    QColor lighter = colour;
+    for (int white = 0; white <= 100 && ContrastRatio(lighter, background) < kReadableContrast; white += 2) {
+        const auto mix = [&](int channel) { return channel + (255 - channel) * white / 100; };
+        lighter = QColor(mix(colour.red()), mix(colour.green()), mix(colour.blue()));
+    }
+    return lighter;
+}
+
+// The picture at its natural size, drawn from the artwork made for the screen's scale (1x, 2x or
+// 3x, smoothly reduced in between), so it stays sharp on a scaled screen and after moving to one.
+// On a dark background its red is lightened like the warning's.
+class Picture final : public QLabel {
+public:
+    explicit Picture(QWidget* parent) : QLabel(parent) { Draw(); }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::PaletteChange)
+            Draw();
+        QLabel::changeEvent(event);
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (drawnFor_ != devicePixelRatioF())
+            Draw();
+        QLabel::paintEvent(event);
+    }
+
+private:
+    static constexpr QSize kNaturalSize{156, 157};
+
+    void Draw()
+    {
+        drawnFor_ = devicePixelRatioF();
+        const char* file = drawnFor_ <= 1   ? ":/quellon/wipe.png"
+                           : drawnFor_ <= 2 ? ":/quellon/wipe@2x.png"
+                                            : ":/quellon/wipe@3x.png";
+        QImage drawn{QLatin1String(file)};
+        const QSize wanted(qRound(kNaturalSize.width() * drawnFor_), qRound(kNaturalSize.height() * drawnFor_));
+        if (drawn.size() != wanted) {
+            // Reduced in full colour: smooth scaling of the palette image crashes this Qt (6.4).
+            drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                        .scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        const QColor ink = ReadableOn(kArtworkRed, palette().color(QPalette::Window));
+        if (ink != kArtworkRed) {
+            drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&drawn);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(drawn.rect(), ink);
+        }
+        drawn.setDevicePixelRatio(drawnFor_);
+        setPixmap(QPixmap::fromImage(drawn));
+    }
+
+    qreal drawnFor_ = 0;
+};
+
+// What a screen reader sees of the contact address: a link whose press action clicks it, as the
+// mouse would. The label still takes no keyboard focus.
+class AddressAccessible final : public QAccessibleWidget {
+public:
+    explicit AddressAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::Link) {}
+
+    QStringList actionNames() const override { return {pressAction()}; }
+
+    void doAction(const QString& name) override
+    {
+        if (name != pressAction())
+            return;
+        QWidget* label = widget();
+        const QPointF centre = QRectF(label->rect()).center();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent click(type, centre, label->mapToGlobal(centre), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(label, &click);
+        }
+    }
+};
+
+QAccessibleInterface* AddressAccessibleFor(const QString& className, QObject* object)
+{
+    auto* label = qobject_cast<QLabel*>(object);
+    if (className != QLatin1String("QLabel") || label == nullptr || label->objectName() != QLatin1String("Label4") ||
+        qobject_cast<frmQuellon*>(label->parentWidget()) == nullptr)
+        return nullptr;
+    return new AddressAccessible(label);
 }
 
 template <typename Control>
@@ -197,6 +341,21 @@ std::string CancelledText(const QString& path, WipeOutcome outcome, int passesRe
 
 } // namespace
 
+QPoint CentredOnScreen(const QRect& available, const QSize& frame)
+{
+    const int x = available.left() + (available.width() - frame.width()) / 2;
+    const int y = available.top() + (available.height() - frame.height()) / 2;
+    return {std::max(available.left(), std::min(x, available.right() + 1 - frame.width())),
+            std::max(available.top(), std::min(y, available.bottom() + 1 - frame.height()))};
+}
+
+double ContrastRatio(const QColor& a, const QColor& b)
+{
+    const double first = Luminance(a);
+    const double second = Luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
 frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
@@ -207,14 +366,20 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
       files_(services.files)
 {
     setObjectName(QStringLiteral("frmQuellon"));
+    // Before any control exists: a screen reader's view of a widget is made once and then kept.
+    static const bool addressFactoryInstalled = [] {
+        QAccessible::installFactory(AddressAccessibleFor);
+        return true;
+    }();
+    static_cast<void>(addressFactoryInstalled);
     setWindowTitle(QStringLiteral("Quellon v 1.0"));
     QIcon icon;
     icon.addFile(QStringLiteral(":/quellon/icon-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/quellon/icon-32.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/quellon/icon-32@2x.png"), QSize(64, 64));
+    icon.addFile(QStringLiteral(":/quellon/icon-32@3x.png"), QSize(96, 96));
     setWindowIcon(icon);
     setFixedSize(Twips(0, 0, 8085, 6240).size());
-
-    const QFont boldCaption = EmphasisFont(font(), QFont::Bold);
 
     Label1 = PlaceLabel(this, "Label1",
                         QStringLiteral("Enter the file or files that you want to wipe, in the box below"),
@@ -228,23 +393,17 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     Remove = PlaceButton(Frame2, "Remove", QStringLiteral("&Remove..."), Twips(1680, 240, 1455, 375));
     BROWSE = PlaceButton(Frame2, "BROWSE", QStringLiteral("Add..."), Twips(120, 240, 1455, 375));
     CLEARbtn = PlaceButton(Frame2, "CLEARbtn", QStringLiteral("Clear"), Twips(1080, 720, 975, 375));
-    Remove->setFont(boldCaption);
-    BROWSE->setFont(boldCaption);
 
     Frame3 = Place<QGroupBox>(this, "Frame3", Twips(3135, 3360, 1815, 855));
     Delete = PlaceButton(Frame3, "Delete", QStringLiteral("&Wipe All"), Twips(240, 240, 1455, 495));
-    Delete->setFont(boldCaption);
 
     Frame4 = Place<QGroupBox>(this, "Frame4", Twips(3315, 5280, 1455, 855));
     Quit = PlaceButton(Frame4, "Quit", QStringLiteral("&Quit"), Twips(120, 240, 1215, 495));
-    Quit->setFont(boldCaption);
 
     Label2 = PlaceLabel(this, "Label2",
                         QStringLiteral("Files wiped can't be recovered by file recovery programs."),
                         Twips(120, 3480, 2415, 735));
     Label2->setWordWrap(true);
-    Label2->setFont(boldCaption);
-    SetTextColour(*Label2, kRed);
 
     Frame5 = Place<QGroupBox>(this, "Frame5", Twips(120, 2040, 2175, 615));
     optcls = Place<QCheckBox>(Frame5, "optcls", Twips(120, 120, 1935, 375));
@@ -254,20 +413,20 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     Label3 = PlaceLabel(this, "Label3", QStringLiteral("Send your email(s) to:"), Twips(120, 5760, 1575, 255));
 
     Label4 = PlaceLabel(this, "Label4", QString::fromLatin1(kSupportAddress), Twips(120, 6000, 2535, 255));
-    Label4->setFont(EmphasisFont(font(), QFont::Normal));
-    SetTextColour(*Label4, kBlue);
     Label4->setCursor(Qt::PointingHandCursor);
     Label4->installEventFilter(this);
 
-    Image1 = Place<QLabel>(this, "Image1", Twips(5640, 3360, 2340, 2355));
-    Image1->setPixmap(QPixmap(QStringLiteral(":/quellon/wipe.png")));
+    Image1 = Place<Picture>(this, "Image1", Twips(5640, 3360, 2340, 2355));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    for (QPushButton* button : {Remove, BROWSE, CLEARbtn, Delete, Quit})
-        FitCaption(*button);
-    FitCaption(*optcls);
-    for (QLabel* label : {Label1, Label2, Label3, Label4})
-        FitCaption(*label);
+    ApplyFonts();
+    ApplyTextColours();
+
+    // What a screen reader says; the address also says what a click on it does.
+    List1->setAccessibleName(Label1->text());
+    Image1->setAccessibleName(QStringLiteral("WIPE \u2014 Files Securely"));
+    Label4->setAccessibleName(QStringLiteral("Send e-mail to ") + Label4->text());
+    Label4->setAccessibleDescription(QStringLiteral("Opens your mail program with a new message to this address."));
 
     // Tab goes through the queue's commands before the others; "&Remove..." comes before "Add...".
     setTabOrder(List1, Remove);
@@ -285,12 +444,77 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     connect(Quit, &QPushButton::clicked, this, &frmQuellon::Quit_Click);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+        move(CentredOnScreen(screen->availableGeometry(), size()));
 
     Form_Load();
 }
 
 frmQuellon::~frmQuellon() = default;
+
+void frmQuellon::ApplyFonts()
+{
+    // 9.75 pt stays; only where a caption would not fit is a narrower width of the face used.
+    const auto emphasis = [this](QFont::Weight weight, const std::vector<Caption>& captions) {
+        QFont font = this->font();
+        font.setStyleHint(QFont::SansSerif);
+        font.setPointSizeF(kEmphasisPointSize);
+        font.setWeight(weight);
+        for (const int width : kWidths) {
+            font.setStretch(width);
+            if (AllFit(font, captions))
+                return font;
+        }
+        return LargestFitting(font, captions);
+    };
+    const QFont bold = emphasis(QFont::Bold, {CaptionOf(*Remove), CaptionOf(*BROWSE), CaptionOf(*Delete),
+                                              CaptionOf(*Quit), CaptionOf(*Label2, *this)});
+    for (QWidget* control : std::initializer_list<QWidget*>{Remove, BROWSE, Delete, Quit, Label2})
+        control->setFont(bold);
+    Label4->setFont(emphasis(QFont::Normal, {CaptionOf(*Label4, *this)}));
+
+    // One default font, chosen once for all the controls that have no face of their own.
+    setFont(LargestFitting(QApplication::font(this),
+                           {CaptionOf(*Label1, *this), CaptionOf(*CLEARbtn), CaptionOf(*optcls),
+                            CaptionOf(*Label3, *this)}));
+}
+
+void frmQuellon::ApplyTextColours()
+{
+    const QColor background = palette().color(QPalette::Window);
+    SetTextColour(*Label2, ReadableOn(kRed, background));
+    // On a dark desktop the palette's own link colour serves the address, if it reads there.
+    const QColor link = palette().color(QPalette::Link);
+    const bool dark = Luminance(background) < kDarkBelow;
+    SetTextColour(*Label4, dark && ContrastRatio(link, background) >= kReadableContrast
+                               ? link
+                               : ReadableOn(kBlue, background));
+}
+
+void frmQuellon::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange && Label2 != nullptr)
+        ApplyTextColours();
+    QWidget::changeEvent(event);
+}
+
+void frmQuellon::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window manager adds the title bar after the window is shown; look again once it has.
+    QTimer::singleShot(0, this, &frmQuellon::KeepOnScreen);
+}
+
+void frmQuellon::KeepOnScreen()
+{
+    const QScreen* shownOn = screen();
+    if (shownOn == nullptr)
+        return;
+    const QRect available = shownOn->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QPoint placed = CentredOnScreen(available, frame.size());
+    if (!available.contains(frame) && frame.topLeft() != placed)
+        move(placed);
+}
 
 void frmQuellon::Form_Load()
 {
@@ -309,6 +533,14 @@ bool frmQuellon::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+std::vector<std::string> frmQuellon::QueuePaths() const
+{
+    std::vector<std::string> paths;
+    for (int row = 0; row < List1->count(); ++row)
+        paths.push_back(QFile::encodeName(List1->item(row)->text()).toStdString());
+    return paths;
 }
 
 QString frmQuellon::ListText() const
@@ -351,7 +583,7 @@ void frmQuellon::Delete_Click()
         return;
     }
 
-    WipeRun run(*this, *Ripper, engineMessages_);
+    WipeRun run(*this, *Ripper, engineMessages_, QueuePaths());
     // Paths wiped in this run, as the entries give them: a later entry with the same text is done
     // already and counts as wiped without being touched again.
     QSet<QString> wipedPaths;

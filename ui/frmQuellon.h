@@ -21,6 +21,14 @@
 // stops the run after the pass under way (WipeRun). The engine's error reports still come up on the
 // UI thread, one modal box at a time.
 //
+// The window fits the desktop it runs on: the controls without a face of their own share one
+// default font, the desktop's, chosen once at the largest size (and width) at which all their
+// captions fit; the emphasised captions keep 9.75 pt. On a dark palette the red warning and the blue
+// address turn lighter (or the address takes the palette's link colour) so that they still read.
+// The picture is drawn from artwork made for the screen's scale, and the window is centred but
+// never placed with its title bar off the screen. Screen readers get names for the list, the
+// picture and the address, which they can also follow as a link.
+//
 // The message box, the open-file dialog, the "mailto:" opener and the file system come in through
 // WindowServices, so tests put recording fakes in their place. Every handler runs on the UI thread;
 // every box and dialog is modal, so no handler starts while another is still running.
@@ -32,9 +40,14 @@
 #include "OpenFileDialog.h"
 #include "UiThreadMessageBox.h"
 
+#include <QColor>
+#include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -43,6 +56,14 @@ class QListWidget;
 class QPushButton;
 
 namespace quellon {
+
+// Where a window whose frame (title bar included) has size `frame` goes on a screen whose free area
+// is `available`: centred, but moved back inside so the title bar is never off-screen; a window
+// larger than the area keeps its top-left corner at the area's.
+[[nodiscard]] QPoint CentredOnScreen(const QRect& available, const QSize& frame);
+
+// The contrast between two colours as WCAG 2 defines it, from 1:1 to 21:1.
+[[nodiscard]] double ContrastRatio(const QColor& a, const QColor& b);
 
 // What the window uses of the desktop and the disk. Each must outlive the window.
 struct WindowServices {
@@ -64,6 +85,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Form_Load();
@@ -76,6 +99,16 @@ private:
 
     // The text of the selected entry of List1, or the empty string when none is selected.
     [[nodiscard]] QString ListText() const;
+    // Every entry of List1, top to bottom, as the paths handed to the engine.
+    [[nodiscard]] std::vector<std::string> QueuePaths() const;
+
+    // The window's fonts: one default font for the controls without a face of their own, chosen so
+    // that all their captions fit, and the 9.75 pt face of the emphasised captions.
+    void ApplyFonts();
+    // The red warning and the blue address, or lighter ones that read on a dark background.
+    void ApplyTextColours();
+    // Keeps the title bar on the screen once the window manager has framed the window.
+    void KeepOnScreen();
 
     MessageBox& messages_;
     UiThreadMessageBox engineMessages_; // what Ripper reports through, from its worker thread

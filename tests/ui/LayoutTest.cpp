@@ -4,6 +4,7 @@
 #include "WindowFixture.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFontMetrics>
@@ -11,19 +12,25 @@
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
+#include <QImage>
+#include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
+#include <utility>
 
 namespace quellon::uitest {
 namespace {
 
 enum class Face {
-    Default,     // the window's font
-    Bold975,     // sans-serif 9.75 pt bold (smaller only if the caption would not fit)
-    Regular975,  // sans-serif 9.75 pt regular (likewise)
+    Default,     // the window's one default font
+    Bold975,     // sans-serif 9.75 pt bold
+    Regular975,  // sans-serif 9.75 pt regular
 };
 
 struct ControlRow {
@@ -32,7 +39,9 @@ struct ControlRow {
     QRect geometry; // in pixels: the twips of the layout divided by 15
     const char* caption;
     Face face;
-    std::optional<QColor> textColour;
+    std::optional<QColor> textColour; // on a light background; on a dark one a lighter colour that reads
+    const char* accessibleName;       // what a screen reader calls it (nullptr: not checked)
+    const char* accessibleDescription;
 };
 
 void PrintTo(const ControlRow& row, std::ostream* out)
@@ -42,23 +51,27 @@ void PrintTo(const ControlRow& row, std::ostream* out)
 
 const ControlRow kControls[] = {
     {"Label1", "frmQuellon", {125, 16, 289, 17}, "Enter the file or files that you want to wipe, in the box below",
-     Face::Default, std::nullopt},
-    {"List1", "frmQuellon", {5, 40, 529, 82}, nullptr, Face::Default, std::nullopt},
-    {"Frame2", "frmQuellon", {157, 136, 225, 81}, "", Face::Default, std::nullopt},
-    {"Remove", "Frame2", {112, 16, 97, 25}, "&Remove...", Face::Bold975, std::nullopt},
-    {"BROWSE", "Frame2", {8, 16, 97, 25}, "Add...", Face::Bold975, std::nullopt},
-    {"CLEARbtn", "Frame2", {72, 48, 65, 25}, "Clear", Face::Default, std::nullopt},
-    {"Frame3", "frmQuellon", {209, 224, 121, 57}, "", Face::Default, std::nullopt},
-    {"Delete", "Frame3", {16, 16, 97, 33}, "&Wipe All", Face::Bold975, std::nullopt},
-    {"Frame4", "frmQuellon", {221, 352, 97, 57}, "", Face::Default, std::nullopt},
-    {"Quit", "Frame4", {8, 16, 81, 33}, "&Quit", Face::Bold975, std::nullopt},
+     Face::Default, std::nullopt, nullptr, nullptr},
+    {"List1", "frmQuellon", {5, 40, 529, 82}, nullptr, Face::Default, std::nullopt,
+     "Enter the file or files that you want to wipe, in the box below", nullptr},
+    {"Frame2", "frmQuellon", {157, 136, 225, 81}, "", Face::Default, std::nullopt, nullptr, nullptr},
+    {"Remove", "Frame2", {112, 16, 97, 25}, "&Remove...", Face::Bold975, std::nullopt, nullptr, nullptr},
+    {"BROWSE", "Frame2", {8, 16, 97, 25}, "Add...", Face::Bold975, std::nullopt, nullptr, nullptr},
+    {"CLEARbtn", "Frame2", {72, 48, 65, 25}, "Clear", Face::Default, std::nullopt, nullptr, nullptr},
+    {"Frame3", "frmQuellon", {209, 224, 121, 57}, "", Face::Default, std::nullopt, nullptr, nullptr},
+    {"Delete", "Frame3", {16, 16, 97, 33}, "&Wipe All", Face::Bold975, std::nullopt, nullptr, nullptr},
+    {"Frame4", "frmQuellon", {221, 352, 97, 57}, "", Face::Default, std::nullopt, nullptr, nullptr},
+    {"Quit", "Frame4", {8, 16, 81, 33}, "&Quit", Face::Bold975, std::nullopt, nullptr, nullptr},
     {"Label2", "frmQuellon", {8, 232, 161, 49}, "Files wiped can't be recovered by file recovery programs.",
-     Face::Bold975, QColor(255, 0, 0)},
-    {"Frame5", "frmQuellon", {8, 136, 145, 41}, "", Face::Default, std::nullopt},
-    {"optcls", "Frame5", {8, 8, 129, 25}, "Clear List when done.", Face::Default, std::nullopt},
-    {"Label3", "frmQuellon", {8, 384, 105, 17}, "Send your email(s) to:", Face::Default, std::nullopt},
-    {"Label4", "frmQuellon", {8, 400, 169, 17}, "support@quellon.example", Face::Regular975, QColor(0, 0, 255)},
-    {"Image1", "frmQuellon", {376, 224, 156, 157}, nullptr, Face::Default, std::nullopt},
+     Face::Bold975, QColor(255, 0, 0), nullptr, nullptr},
+    {"Frame5", "frmQuellon", {8, 136, 145, 41}, "", Face::Default, std::nullopt, nullptr, nullptr},
+    {"optcls", "Frame5", {8, 8, 129, 25}, "Clear List when done.", Face::Default, std::nullopt, nullptr, nullptr},
+    {"Label3", "frmQuellon", {8, 384, 105, 17}, "Send your email(s) to:", Face::Default, std::nullopt, nullptr,
+     nullptr},
+    {"Label4", "frmQuellon", {8, 400, 169, 17}, "support@quellon.example", Face::Regular975, QColor(0, 0, 255),
+     "Send e-mail to support@quellon.example", "Opens your mail program with a new message to this address."},
+    {"Image1", "frmQuellon", {376, 224, 156, 157}, nullptr, Face::Default, std::nullopt,
+     "WIPE \u2014 Files Securely", nullptr},
 };
 
 QString CaptionOf(QWidget& control)
@@ -74,14 +87,13 @@ QString CaptionOf(QWidget& control)
 
 class ControlLayout : public WindowTest, public ::testing::WithParamInterface<ControlRow> {};
 class CaptionFit : public ControlLayout {};
+class TextColour : public ControlLayout {};
 
-std::vector<ControlRow> Captioned()
+template <typename Keep>
+std::vector<ControlRow> RowsWhere(Keep keep)
 {
     std::vector<ControlRow> rows;
-    for (const ControlRow& row : kControls) {
-        if (row.caption != nullptr && *row.caption != '\0')
-            rows.push_back(row);
-    }
+    std::copy_if(std::begin(kControls), std::end(kControls), std::back_inserter(rows), keep);
     return rows;
 }
 
@@ -104,14 +116,17 @@ TEST_P(ControlLayout, StandsInPlaceWithItsCaptionFaceAndColour)
     EXPECT_FALSE(font.underline());
     switch (row.face) {
     case Face::Default:
+        // One face and size for all of them, never larger than the desktop's own.
         EXPECT_EQ(font.weight(), windowFont.weight());
-        EXPECT_LE(font.pointSizeF(), windowFont.pointSizeF());
+        EXPECT_EQ(font.pointSizeF(), windowFont.pointSizeF());
+        EXPECT_EQ(font.stretch(), windowFont.stretch());
+        EXPECT_LE(windowFont.pointSizeF(), QApplication::font().pointSizeF());
+        EXPECT_GE(windowFont.pointSizeF(), 6.0);
         break;
     case Face::Bold975:
     case Face::Regular975:
         EXPECT_EQ(font.weight(), row.face == Face::Bold975 ? QFont::Bold : QFont::Normal);
-        EXPECT_LE(font.pointSizeF(), 9.75);
-        EXPECT_GE(font.pointSizeF(), 6.0);
+        EXPECT_EQ(font.pointSizeF(), 9.75);
         break;
     }
     const QColor text = control->palette().color(QPalette::WindowText);
@@ -153,8 +168,111 @@ TEST_P(CaptionFit, CaptionIsNotClipped)
                                               << control->font().pointSizeF() << " pt";
 }
 
+TEST_P(ControlLayout, ScreenReaderNamesIt)
+{
+    const ControlRow& row = GetParam();
+    auto* control = child<QWidget>(row.name);
+    ASSERT_NE(control, nullptr);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    ASSERT_NE(accessible, nullptr);
+    if (row.accessibleName != nullptr) {
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(row.accessibleName));
+    }
+    if (row.accessibleDescription != nullptr) {
+        EXPECT_EQ(accessible->text(QAccessible::Description), QString::fromUtf8(row.accessibleDescription));
+    }
+    if (row.name == std::string("Label4")) {
+        // A link a screen reader can follow, though it takes no keyboard focus.
+        EXPECT_EQ(accessible->role(), QAccessible::Link);
+        EXPECT_FALSE(accessible->state().focusable);
+        QAccessibleActionInterface* actions = accessible->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_EQ(links.opened, std::vector<std::string>{"mailto:support@quellon.example"});
+    }
+}
+
+// The colour of the most opaque pixel of a picture drawn in one colour.
+QColor StrongestInk(const QPixmap& picture)
+{
+    const QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+    QColor strongest(Qt::transparent);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() > strongest.alpha())
+                strongest = pixel;
+        }
+    }
+    strongest.setAlpha(255);
+    return strongest;
+}
+
+QPalette DarkPalette(const QColor& window, const QColor& text, const QColor& link)
+{
+    QPalette dark(window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Base, window.darker(130));
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::Link, link);
+    return dark;
+}
+
+// Every caption reads (WCAG AA, 4.5:1) on dark desktops; the address takes the palette's link
+// colour where that reads, else a lighter blue.
+TEST_P(TextColour, ReadsOnDarkPalettes)
+{
+    const ControlRow& row = GetParam();
+    auto* control = child<QWidget>(row.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_DOUBLE_EQ(ContrastRatio(Qt::black, Qt::white), 21.0);
+
+    struct Dark {
+        const char* name;
+        QPalette palette;
+        std::optional<QColor> address; // the colour Label4 takes, where fixed by the palette
+    };
+    const Dark palettes[] = {
+        {"grey #353535, link that reads", DarkPalette(QColor(53, 53, 53), Qt::white, QColor(42, 130, 218)),
+         std::nullopt},
+        {"near black, link that reads", DarkPalette(QColor(0x1e, 0x1e, 0x1e), QColor(0xee, 0xee, 0xee),
+                                                    QColor(0x3d, 0xae, 0xe9)),
+         QColor(0x3d, 0xae, 0xe9)},
+        {"near black, pure blue link", DarkPalette(QColor(0x1e, 0x1e, 0x1e), Qt::white, QColor(0, 0, 255)),
+         std::nullopt},
+    };
+    for (const Dark& dark : palettes) {
+        SCOPED_TRACE(dark.name);
+        window->setPalette(dark.palette);
+        const QColor background = window->palette().color(QPalette::Window);
+        const QColor text = control->palette().color(QPalette::WindowText);
+        EXPECT_GE(ContrastRatio(text, background), 4.5) << text.name().toStdString();
+        if (row.name == std::string("Label2")) {
+            EXPECT_GE(ContrastRatio(StrongestInk(child<QLabel>("Image1")->pixmap()), background), 4.5)
+                << "the picture's red too";
+        }
+        if (row.name == std::string("Label4") && dark.address) {
+            EXPECT_EQ(text, *dark.address);
+        } else {
+            EXPECT_EQ(text.hue(), row.textColour->hue()) << "still plainly red or blue: " << text.name().toStdString();
+        }
+    }
+
+    window->setPalette(QPalette());
+    EXPECT_EQ(control->palette().color(QPalette::WindowText), *row.textColour) << "light again: as designed";
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryControl, ControlLayout, ::testing::ValuesIn(kControls), RowName<ControlRow>);
-INSTANTIATE_TEST_SUITE_P(EveryCaption, CaptionFit, ::testing::ValuesIn(Captioned()), RowName<ControlRow>);
+INSTANTIATE_TEST_SUITE_P(EveryCaption, CaptionFit,
+                         ::testing::ValuesIn(RowsWhere([](const ControlRow& row) {
+                             return row.caption != nullptr && *row.caption != '\0';
+                         })),
+                         RowName<ControlRow>);
+INSTANTIATE_TEST_SUITE_P(EveryColouredCaption, TextColour,
+                         ::testing::ValuesIn(RowsWhere([](const ControlRow& row) { return row.textColour.has_value(); })),
+                         RowName<ControlRow>);
 
 TEST_F(WindowTest, WindowHasItsTitleIconAndFixedSize)
 {
@@ -167,10 +285,53 @@ TEST_F(WindowTest, WindowHasItsTitleIconAndFixedSize)
     EXPECT_TRUE(iconSizes.contains(QSize(32, 32)));
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
 
+    // Drawn, not enlarged, for screens scaled by 2 and 3.
+    EXPECT_TRUE(iconSizes.contains(QSize(64, 64)));
+    EXPECT_TRUE(iconSizes.contains(QSize(96, 96)));
+    for (const auto& [file, size] : {std::pair{":/quellon/wipe@2x.png", QSize(312, 314)},
+                                     std::pair{":/quellon/wipe@3x.png", QSize(468, 471)}}) {
+        EXPECT_EQ(QPixmap(QLatin1String(file)).size(), size) << file;
+    }
+
     auto* picture = child<QLabel>("Image1");
     ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(picture->pixmap().size(), QSize(156, 157));
+    picture->repaint();
+    EXPECT_NEAR(picture->pixmap().deviceIndependentSize().width(), 156, 0.5);
+    EXPECT_NEAR(picture->pixmap().deviceIndependentSize().height(), 157, 0.5);
+    EXPECT_EQ(picture->pixmap().devicePixelRatio(), picture->devicePixelRatioF());
 }
+
+struct PlacementRow {
+    const char* name;
+    QRect available;
+    QSize frame;
+    QPoint expected;
+};
+
+void PrintTo(const PlacementRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+// Centred on the screen's free area; where the window does not fit, its title bar stays on screen.
+const PlacementRow kPlacements[] = {
+    {"CentredOnALargeScreen", {0, 0, 1920, 1050}, {541, 446}, {689, 302}},
+    {"CentredBesideAPanel", {64, 27, 1856, 1053}, {541, 446}, {721, 330}},
+    {"SmallScreenAtScale2TopStaysVisible", {0, 0, 683, 384}, {541, 446}, {71, 0}},
+    {"BelowATopPanel", {0, 32, 683, 352}, {541, 446}, {71, 32}},
+    {"WiderThanTheScreen", {0, 0, 400, 300}, {541, 446}, {0, 0}},
+    {"SecondScreen", {1920, 0, 1366, 728}, {541, 446}, {2332, 141}},
+};
+
+class Placement : public ::testing::TestWithParam<PlacementRow> {};
+
+TEST_P(Placement, KeepsTheTitleBarOnScreen)
+{
+    const PlacementRow& row = GetParam();
+    EXPECT_EQ(CentredOnScreen(row.available, row.frame), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, Placement, ::testing::ValuesIn(kPlacements), RowName<PlacementRow>);
 
 TEST_F(WindowTest, StartsWithAnEmptyQueueUntickedBoxAndFocusInTheList)
 {

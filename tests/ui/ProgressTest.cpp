@@ -1,9 +1,11 @@
 // Runs long enough to show the progress dialog: what it shows, that the window takes no input and
 // ignores close requests meanwhile, and Cancel stopping the run after the pass under way.
 
+#include "RunProgress.h"
 #include "WindowFixture.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -20,6 +22,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
+#include <vector>
 #include <thread>
 
 #include <unistd.h>
@@ -182,10 +186,65 @@ struct Seen {
     QStringList passTexts;
     QStringList paths;
     QList<int> overall;
+    QStringList amounts;
     bool pokedBeforeDialog = false;
     bool closeAcceptedBeforeDialog = false;
     bool closeAcceptedWithDialog = false;
+    QString barName;
 };
+
+// The run's progress as the dialog and quellon-wipe --progress tell it, fed with made-up times.
+struct ProgressRow {
+    const char* name;
+    std::vector<std::uint64_t> lengths;
+    struct Step {
+        int entry;
+        int pass;
+        double passDone;
+        int atMs;
+    };
+    std::vector<Step> steps;
+    double fraction;
+    const char* text;
+};
+
+void PrintTo(const ProgressRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+const ProgressRow kProgress[] = {
+    // A 20 kB file before a 400 MiB one: done with the small one is hardly begun, not half.
+    {"SmallFileDoneWeighsLittle", {20000, 400 * kMiB}, {{1, 0, 0, 200}}, 0.000156, "859.4 KiB of 17.2 GiB"},
+    {"HalfOfTheBytesIsHalfTheBar", {20000, 400 * kMiB}, {{1, 23, 0, 500}}, 0.500078, "8.6 GiB of 17.2 GiB"},
+    {"EmptyFileStillMovesTheBar", {0, kMiB}, {{1, 0, 0, 100}}, 0.058824, "0 bytes of 44.0 MiB"},
+    {"SpeedAfterASecondNoEstimateYet", {512 * kMiB}, {{0, 1, 0.25, 1000}, {0, 1, 0.5, 2000}}, 0.5 / 44,
+     "256.0 MiB of 22.0 GiB, 128.0 MiB/s"},
+    {"TimeLeftAfterAFewSeconds", {512 * kMiB}, {{0, 1, 0.5, 2000}, {0, 2, 0, 4000}}, 1.0 / 44,
+     "512.0 MiB of 22.0 GiB, 128.0 MiB/s, about 3 min left"},
+    {"PaceOfTheLastSecondsCounts", {512 * kMiB},
+     {{0, 2, 0, 4000}, {0, 3, 0, 8000}, {0, 5, 0, 12000}}, 4.0 / 44,
+     "2.0 GiB of 22.0 GiB, 192.0 MiB/s, about 2 min left"}, // 1.5 GiB in the 8 s since 4 s
+    {"NothingLeft", {kMiB, kMiB}, {{1, 44, 1.0, 3000}}, 1.0,
+     "88.0 MiB of 88.0 MiB, 29.3 MiB/s, less than a minute left"},
+};
+
+class RunProgressText : public ::testing::TestWithParam<ProgressRow> {};
+
+TEST_P(RunProgressText, WeighsByBytesAndTellsTime)
+{
+    const ProgressRow& row = GetParam();
+    const RunProgress::Clock::time_point start{};
+    RunProgress progress(row.lengths, start);
+    for (const ProgressRow::Step& step : row.steps)
+        progress.Update(step.entry, step.pass, step.passDone, start + std::chrono::milliseconds(step.atMs));
+    EXPECT_NEAR(progress.Fraction(), row.fraction, 1e-6);
+    EXPECT_EQ(progress.Text(), row.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, RunProgressText, ::testing::ValuesIn(kProgress), RowName<ProgressRow>);
 
 TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
 {
@@ -223,7 +282,10 @@ TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
         }
         seen.passTexts.append(progress->findChild<QLabel*>(QStringLiteral("pass"))->text());
         seen.paths.append(progress->findChild<QLabel*>(QStringLiteral("path"))->text());
-        seen.overall.append(progress->findChild<QProgressBar*>(QStringLiteral("overall"))->value());
+        auto* bar = progress->findChild<QProgressBar*>(QStringLiteral("overall"));
+        seen.overall.append(bar->value());
+        seen.amounts.append(progress->findChild<QLabel*>(QStringLiteral("amounts"))->text());
+        seen.barName = QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name);
     });
     clock.start();
     sampler.start();
@@ -246,6 +308,12 @@ TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
         EXPECT_TRUE(path == QString::fromStdString(first) || path == QString::fromStdString(second))
             << path.toStdString();
     EXPECT_TRUE(std::is_sorted(seen.overall.begin(), seen.overall.end())) << "overall progress never goes back";
+    // Two files of 2 MiB: 44 passes over each.
+    const QRegularExpression amounts(
+        QStringLiteral("^[0-9.]+ (bytes|KiB|MiB) of 176.0 MiB(, [0-9.]+ (KiB|MiB|GiB)/s)?"));
+    for (const QString& text : seen.amounts)
+        EXPECT_TRUE(amounts.match(text).hasMatch()) << text.toStdString();
+    EXPECT_EQ(seen.barName, QStringLiteral("Wiping progress"));
 
     EXPECT_FALSE(Exists(first));
     EXPECT_FALSE(Exists(second));
