@@ -196,7 +196,7 @@ LaidOut LayOut(const QLabel& label)
 std::string DescriptionOfWidth(int pixels)
 {
     const QFontMetrics metrics(QApplication::font("QMessageBox"));
-    std::string path = "/home/someone/Documents/Secret Project";
+    std::string path = "/media/someone/Documents/Secret Project";
     const auto line = [&] { return "Error description: Cannot open \"" + path + "\" for writing: Permission denied"; };
     while (metrics.horizontalAdvance(QString::fromStdString(line())) < pixels)
         path += "/quarterly-figures";
