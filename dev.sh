@@ -3,7 +3,7 @@
 #   ./dev.sh run      build the program and start Quellon
 #   ./dev.sh test     build everything, the tests too, and run every test
 #   ./dev.sh package  build the Debian package quellon_VERSION_amd64.deb next to this script
-#   ./dev.sh bench    build and run the speed benchmark (see bench/README.md)
+#   ./dev.sh bench    build and run the speed benchmark (see "Speed" in README.md)
 # Only `test` needs GoogleTest. On Debian 12, missing packages are installed with apt when run as root.
 # QUELLON_WERROR=ON turns warnings into errors; BUILD_DIR picks the build folder (default: build).
 set -euo pipefail
