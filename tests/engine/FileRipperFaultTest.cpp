@@ -12,11 +12,14 @@ namespace {
 
 enum class Left { Unchanged, Overwritten, PartlyOverwritten, CrLf, Deleted };
 
+const std::string kOverwritten = ". Its content was already overwritten 44 times; ";
+
 struct FaultCase {
     const char* name;
     FaultyFileSystem::Fault fault;
     std::string description; // the report's text before ": <OS message>"; %s stands for the path
     Left left;               // what the file holds afterwards
+    std::string after = {};  // what follows the OS message: the state the file is left in
 };
 
 // Name the row in test output instead of dumping its bytes.
@@ -40,7 +43,7 @@ TEST_P(WipeFault, ReportsOnceAndStops)
 
     std::string description = c.description;
     description.replace(description.find("%s"), 2, "\"" + path + "\"");
-    description += ": " + std::string(std::strerror(c.fault.error));
+    description += ": " + std::string(std::strerror(c.fault.error)) + c.after;
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({c.fault.error, description, "FileRipper"}));
     EXPECT_EQ(messages.shown[0].title, "ERROR");
@@ -82,9 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
                   Left::PartlyOverwritten},
         FaultCase{"flush_of_pass_30_fails", {FsCall::Sync, 30, EIO}, "Cannot flush %s to the disk (pass 30 of 44)",
                   Left::Overwritten},
-        FaultCase{"truncate_fails", {FsCall::Truncate, 1, EPERM}, "Cannot truncate %s", Left::Overwritten},
+        FaultCase{"truncate_fails", {FsCall::Truncate, 1, EPERM}, "Cannot truncate %s", Left::Overwritten,
+                  kOverwritten + "the file is left in place at its full length"},
         FaultCase{"close_of_pass_12_fails", {FsCall::Close, 12, EIO}, "Cannot close %s (pass 12 of 44)", Left::Overwritten},
-        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, "Cannot delete %s", Left::CrLf},
+        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, "Cannot delete %s", Left::CrLf,
+                  kOverwritten + "the file is left in place, 2 bytes long (CR LF)"},
         FaultCase{"file_system_unreadable", {FsCall::StatFs, 1, EIO}, "Cannot read the file system of %s",
                   Left::Unchanged},
         FaultCase{"mount_table_unreadable", {FsCall::MountOptions, 1, EACCES}, "Cannot read the mount options of %s",
@@ -95,14 +100,27 @@ INSTANTIATE_TEST_SUITE_P(
                   Left::Unchanged},
         FaultCase{"lease_check_fails", {FsCall::Lease, 1, ENOLCK},
                   "Cannot check whether %s is open in another program", Left::Unchanged},
-        FaultCase{"lease_cannot_be_released", {FsCall::Lease, 2, EIO}, "Cannot release the lease on %s",
-                  Left::Unchanged},
-        FaultCase{"read_back_open_fails", {FsCall::Open, 45, EMFILE}, "Cannot read %s back to check the overwrite",
+        FaultCase{"lease_cannot_be_released", {FsCall::Lease, 2, EIO}, "Cannot release the lease on %s (pass 1 of 44)",
                   Left::Overwritten},
+        FaultCase{"read_back_cannot_bypass_the_cache", {FsCall::SetFlags, 1, EBADF},
+                  "Cannot read %s back to check the overwrite", Left::Overwritten,
+                  kOverwritten + "the file is left in place at its full length (it was not read back)"},
         FaultCase{"read_back_fails", {FsCall::Read, 1, EIO}, "Cannot read %s back to check the overwrite",
-                  Left::Overwritten},
+                  Left::Overwritten, kOverwritten + "the file is left in place at its full length (it was not read back)"},
         FaultCase{"folder_flush_after_the_delete_fails", {FsCall::SyncFolder, 1, EIO},
-                  "Cannot flush the folder of %s to the disk", Left::Deleted}),
+                  "Cannot flush the folder of %s to the disk", Left::Deleted,
+                  ". The file was overwritten 44 times and deleted; the delete may not have reached the disk"},
+        FaultCase{"path_cannot_be_looked_at", {FsCall::StatAt, 1, EIO}, "Cannot read the attributes of %s",
+                  Left::Unchanged},
+        FaultCase{"folder_cannot_be_opened", {FsCall::OpenFolder, 1, EMFILE}, "Cannot open the folder of %s",
+                  Left::Unchanged},
+        FaultCase{"mount_check_fails", {FsCall::MountRoot, 1, EIO}, "Cannot read the attributes of %s",
+                  Left::Unchanged},
+        FaultCase{"lease_state_unreadable_in_pass_3", {FsCall::GetLease, 3, EIO},
+                  "Cannot check whether %s is open in another program (pass 3 of 44)", Left::Overwritten},
+        FaultCase{"name_cannot_be_looked_at_before_the_delete", {FsCall::StatAt, 46, EIO},
+                  "Cannot read the attributes of %s", Left::CrLf,
+                  kOverwritten + "the file is left in place, 2 bytes long (CR LF)"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
