@@ -241,14 +241,15 @@ std::optional<ErrorInfo> Wiping::pinAndCheck()
     if (mountRoot < 0)
         return failure(-mountRoot, "Cannot read the attributes of " + quoted(path_));
     if (mountRoot == 1 || holder.st_dev != named.st_dev)
-        return refusal(EBUSY, path_, "is a mount point: it cannot be deleted while something is mounted on it");
+        return refusal(EBUSY, path_, "is a mount point: it cannot be deleted while something is mounted on it", "");
     if (named.st_nlink > 1) {
         const std::uint64_t others = static_cast<std::uint64_t>(named.st_nlink) - 1;
         return refusal(EMLINK, path_,
                        "has " + plural(others, "other name", "other names") + " (hard " +
                            (others == 1 ? "link" : "links") +
                            ") sharing its content: wiping it would destroy that content under " +
-                           (others == 1 ? "the other name" : "the other names") + " too");
+                           (others == 1 ? "the other name" : "the other names") + " too",
+                       "");
     }
 
     // The delete needs write and search permission on the folder, and in a folder such as /tmp
@@ -261,7 +262,8 @@ std::optional<ErrorInfo> Wiping::pinAndCheck()
         char buffer[256];
         return refusal(-folderRc, path_,
                        std::string("cannot be deleted from its folder (") + ::strerror_r(-folderRc, buffer, sizeof buffer) +
-                           "): it would have been overwritten but left in place");
+                           "): it would have been overwritten but left in place",
+                       "");
     }
     if (int rc = files_.Access(folder, name_, W_OK); rc == -EACCES)
         return refusal(EACCES, path_, "is read-only", detail::kMakeItWritable);

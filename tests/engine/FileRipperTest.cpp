@@ -7,9 +7,11 @@
 #include <cstring>
 #include <numeric>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -137,6 +139,151 @@ void expectOneRefusal(const RecordingMessageBox& messages, int number, const std
     EXPECT_EQ(messages.shown[0].flags, MB_ICONERROR);
     EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({number, description, "FileRipper"}));
 }
+
+// Everything in a folder, for "left exactly as it was": each name with its type and content, or
+// where a link points.
+std::map<std::string, std::string> snapshot(const fs::path& folder)
+{
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().lexically_relative(folder).string();
+        if (entry.is_symlink())
+            out[name] = "-> " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file())
+            out[name] = readFile(entry.path().string());
+        else
+            out[name] = entry.is_directory() ? "<folder>" : "<other>";
+    }
+    return out;
+}
+
+// Paths that are refused before anything is opened for writing: one report, nothing changed.
+struct RefusalCase {
+    const char* name;
+    // Makes what the row needs in `dir` and returns the path to wipe ("" and `skip` set: not here).
+    std::function<std::string(const TempDir& dir, std::string& skip)> setUp;
+    FaultyFileSystem::Fault fault; // injected as well, when its errno is not 0
+    int number;
+    std::string description; // %s: the quoted path
+};
+
+void PrintTo(const RefusalCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class WipeRefusal : public WipeTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(WipeRefusal, ReportsOnceAndChangesNothing)
+{
+    const RefusalCase& c = GetParam();
+    std::string skip;
+    const std::string path = c.setUp(dir, skip);
+    if (!skip.empty())
+        GTEST_SKIP() << skip;
+    if (c.fault.error != 0)
+        files.failOn(c.fault);
+    const auto before = snapshot(dir.path());
+
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+
+    std::string description = c.description;
+    description.replace(description.find("%s"), 2, "\"" + path + "\"");
+    if (const std::size_t at = description.find("%d"); at != std::string::npos)
+        description.replace(at, 2, fs::canonical(dir.path()).string());
+    expectOneRefusal(messages, c.number, description);
+    EXPECT_EQ(files.count(FsCall::Open), 0) << "nothing is opened for writing";
+    EXPECT_EQ(files.count(FsCall::Unlink), 0);
+    (void)::umount2(dir.file("mounted").c_str(), MNT_DETACH);
+    EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+std::string plainFile(const TempDir& dir, std::string&)
+{
+    writeFile(dir.file("victim"), "keep me");
+    return dir.file("victim");
+}
+
+const std::string kCannotDelete = "%s cannot be deleted from its folder (Permission denied): it would have been "
+                                  "overwritten but left in place, so it was not wiped.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, WipeRefusal,
+    ::testing::Values(
+        RefusalCase{"missing_file_in_an_existing_folder", [](const TempDir& d, std::string&) { return d.file("Report.txt"); },
+                    {}, ENOENT, "%s" + kMissing},
+        RefusalCase{"missing_name_that_is_not_valid_utf8",
+                    [](const TempDir& d, std::string&) {
+                        writeFile(d.file("report.txt"), "the real file");
+                        return d.file("report\xFF.txt");
+                    },
+                    {}, ENOENT, "%s" + kMissing},
+        RefusalCase{"hard_link_with_one_other_name",
+                    [](const TempDir& d, std::string& skip) {
+                        writeFile(d.file("victim"), "shared");
+                        if (::link(d.file("victim").c_str(), d.file("snapshot").c_str()) != 0)
+                            skip = "no hard links here";
+                        return d.file("victim");
+                    },
+                    {}, EMLINK,
+                    "%s has 1 other name (hard link) sharing its content: wiping it would destroy that content under "
+                    "the other name too, so it was not wiped."},
+        RefusalCase{"hard_link_with_two_other_names",
+                    [](const TempDir& d, std::string& skip) {
+                        writeFile(d.file("victim"), "shared");
+                        if (::link(d.file("victim").c_str(), d.file("one").c_str()) != 0 ||
+                            ::link(d.file("victim").c_str(), d.file("two").c_str()) != 0)
+                            skip = "no hard links here";
+                        return d.file("victim");
+                    },
+                    {}, EMLINK,
+                    "%s has 2 other names (hard links) sharing its content: wiping it would destroy that content "
+                    "under the other names too, so it was not wiped."},
+        RefusalCase{"dangling_symbolic_link",
+                    [](const TempDir& d, std::string&) {
+                        fs::create_symlink("nowhere", d.file("dangling"));
+                        return d.file("dangling");
+                    },
+                    {}, ENOENT, "%s is a link to \"nowhere\" which does not exist, so nothing was wiped."},
+        RefusalCase{"symbolic_link_to_a_fifo",
+                    [](const TempDir& d, std::string&) {
+                        (void)::mkfifo(d.file("fifo").c_str(), 0600);
+                        fs::create_symlink("fifo", d.file("link"));
+                        return d.file("link");
+                    },
+                    {}, EINVAL, "%s is a link to \"%d/fifo\", which is not a regular file, so it was not wiped"},
+        RefusalCase{"folder_not_writable",
+                    plainFile, {FsCall::Access, 1, EACCES}, EACCES, kCannotDelete},
+        RefusalCase{"file_not_writable", plainFile, {FsCall::Access, 2, EACCES}, EACCES,
+                    "%s is read-only, so it was not wiped. Make it writable first if you mean to wipe it."},
+        RefusalCase{"file_not_readable_for_the_check_of_the_last_pass", plainFile, {FsCall::Access, 3, EACCES}, EACCES,
+                    "%s cannot be read, and the last pass must be read back to check it before the file is deleted, "
+                    "so it was not wiped."},
+        RefusalCase{"file_in_a_sticky_folder_owned_by_someone_else",
+                    [](const TempDir& d, std::string& skip) {
+                        const std::string folder = d.file("shared");
+                        fs::create_directory(folder);
+                        writeFile(folder + "/victim", "someone else's");
+                        if (::geteuid() == 0 || ::chmod(folder.c_str(), 01777) != 0 ||
+                            ::chown((folder + "/victim").c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0)
+                            skip = "needs to give a file away, which only root can, and root may delete anything";
+                        return folder + "/victim";
+                    },
+                    {}, EPERM, "%s cannot be deleted from its folder (Operation not permitted): it would have been "
+                               "overwritten but left in place, so it was not wiped."},
+        RefusalCase{"file_that_is_a_mount_point",
+                    [](const TempDir& d, std::string& skip) {
+                        // The same bytes in both, so that the folder reads the same with or without the mount.
+                        writeFile(d.file("mounted"), "precious");
+                        writeFile(d.file("source"), "precious");
+                        if (::geteuid() != 0 ||
+                            ::mount(d.file("source").c_str(), d.file("mounted").c_str(), nullptr, MS_BIND, nullptr) != 0)
+                            skip = "needs root to bind-mount a file";
+                        return d.file("mounted");
+                    },
+                    {}, EBUSY,
+                    "%s is a mount point: it cannot be deleted while something is mounted on it, so it was not wiped."}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(WipeTest, MissingFolderIsReportedAndNothingIsCreated)
 {
