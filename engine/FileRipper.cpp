@@ -114,6 +114,8 @@ private:
     std::optional<ErrorInfo> takeLease(int fd, int pass);
     // Another program holds the file open where that stops the wipe, before `pass`.
     ErrorInfo inUse(int pass) const;
+    // The name no longer names anything, before `pass`.
+    ErrorInfo gone(int pass) const;
     std::optional<ErrorInfo> checkLease(int fd, int pass);
     std::optional<ErrorInfo> checkSize(int fd, std::uint64_t expected, const std::string& when);
     std::optional<ErrorInfo> runPass(Descriptor& file, int pass);
@@ -324,6 +326,14 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
 // file open is waited for briefly and then refused. In passes 2 to 43 a reader that opened the
 // file between two passes is let be: the original content is gone by then, and the size, the
 // identity and the final read-back show any change it could make.
+ErrorInfo Wiping::gone(int pass) const
+{
+    return ErrorInfo{ENOENT,
+                     quoted(path_) + " was renamed or deleted by another program during the wipe; the wipe stopped" +
+                         passText(pass),
+                     detail::kSource};
+}
+
 ErrorInfo Wiping::inUse(int pass) const
 {
     if (pass == 1)
@@ -407,7 +417,7 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
 {
     struct stat named {};
     if (int rc = files_.StatAt(folder_->get(), name_, named); rc == -ENOENT)
-        return replaced(path_, passText(pass));
+        return gone(pass);
     else if (rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
     if (named.st_dev != device_ || named.st_ino != inode_)
