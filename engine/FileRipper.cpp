@@ -198,6 +198,7 @@ std::optional<ErrorInfo> Wiping::locate()
         return refusal(EISDIR, path_, "is a folder", detail::kOneFileAtATime);
     }
     name_ = NameOf(file_);
+    folderSyncable_ = true; // whatever the link's folder allowed
     return openFolder(FolderOf(file_), folder_);
 }
 
