@@ -14,9 +14,12 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quellon {
 namespace {
@@ -52,9 +55,22 @@ constexpr std::size_t kMaxBuffer = std::size_t{8} << 20;
 constexpr std::uint64_t kWriteBehind = std::uint64_t{32} << 20;
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
-// Every pass reopens the file like this: write only, never blocking (a FIFO without a reader must
-// not hang us) and never becoming our controlling terminal.
-constexpr int kOpenFlags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+// Every pass opens the file like this: for reading too, so that the last pass can be read back on
+// its own descriptor; never blocking (another program's lease makes the open fail at once instead
+// of waiting) and never becoming our controlling terminal.
+constexpr int kOpenFlags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+// The file's folder is held open for the whole wipe; every step names the file relative to it.
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+// A folder that may be searched but not listed can still be held, though not flushed.
+constexpr int kFolderPathFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+// The file itself is held by a descriptor that only names it, never following a symbolic link;
+// each pass opens that very file again through it.
+constexpr int kPinFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+
+// How long the first open waits for a program that has the file open (an indexer, a backup tool
+// reading it) to close it again before the file is refused as in use; the same at the last pass.
+constexpr int kLeaseTries = 20;
+constexpr auto kLeaseRetry = std::chrono::milliseconds(50);
 
 std::string passText(int pass)
 {
@@ -64,6 +80,18 @@ std::string passText(int pass)
 std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
 {
     return (value + step - 1) / step * step;
+}
+
+// The name part of `path`: what follows its last slash.
+std::string NameOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string plural(std::uint64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 // One wipe of one path. Each step either succeeds or returns the failure to report.
@@ -78,51 +106,185 @@ public:
     WipeOutcome run(std::optional<ErrorInfo>& error);
 
 private:
+    std::optional<ErrorInfo> locate();
+    std::optional<ErrorInfo> openFolder(const std::string& path, std::optional<Descriptor>& out);
+    std::optional<ErrorInfo> pinAndCheck();
     std::optional<ErrorInfo> openFirst(std::optional<Descriptor>& out);
     std::optional<ErrorInfo> reopen(std::optional<Descriptor>& out, int pass);
+    std::optional<ErrorInfo> takeLease(int fd, int pass);
+    // Another program holds the file open where that stops the wipe, before `pass`.
+    ErrorInfo inUse(int pass) const;
+    // The name no longer names anything, before `pass`.
+    ErrorInfo gone(int pass) const;
+    std::optional<ErrorInfo> checkLease(int fd, int pass);
+    std::optional<ErrorInfo> checkSize(int fd, std::uint64_t expected, const std::string& when);
     std::optional<ErrorInfo> runPass(Descriptor& file, int pass);
+    std::optional<ErrorInfo> finishPass(Descriptor& file, int pass);
+    std::optional<ErrorInfo> deleteFile();
+    std::optional<ErrorInfo> removeLink();
     std::optional<ErrorInfo> writeAll(int fd, int pass, std::uint64_t bufferFill);
     void fillBuffer(std::string_view pattern, std::uint64_t bufferFill);
     void report(int phase, int pass, std::uint64_t done, bool force);
+    // After all passes: `error` and what is left of the file.
+    ErrorInfo afterPasses(ErrorInfo error, const std::string& left) const;
 
     FileSystem& files_;
-    const std::string& path_;
+    const std::string& path_; // as the user gave it; every report names it
     WipeObserver* observer_;
+
+    std::string file_;        // the file to wipe: path_, or the file a link at path_ leads to
+    std::string name_;        // its name in its folder
+    bool viaLink_ = false;    // path_ is a symbolic link to file_
+    std::optional<Descriptor> folder_;     // the folder that holds file_
+    std::optional<Descriptor> linkFolder_; // the folder that holds the link, when there is one
+    std::optional<Descriptor> pinned_;     // names the file being wiped (O_PATH)
+    bool folderSyncable_ = true;
+    StorageFacts facts_; // what the first look found out about the file's storage
 
     dev_t device_ = 0;
     ino_t inode_ = 0;
-    bool created_ = false; // the first open created the file
+    std::uint64_t length_ = 0; // the file's length when the wipe began
+    bool leasesAvailable_ = false;
+    bool leased_ = false;      // this pass holds a write lease
     std::uint64_t extent_ = 0; // bytes each pass writes
     std::uint64_t bufferSize_ = 0;
     AlignedBuffer buffer_;
     std::chrono::steady_clock::time_point lastReport_{};
 };
 
-// First open: the file as it is, or created empty if it does not exist (in a folder that does).
-// What the path names is looked at before it is opened for writing; the file's identity and length
-// are then taken from the descriptor opened for writing.
-std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
+ErrorInfo Wiping::afterPasses(ErrorInfo error, const std::string& left) const
 {
-    struct stat named {};
-    StorageFacts facts;
-    const int probe = files_.Open(path_, O_PATH | O_CLOEXEC, 0);
-    if (probe >= 0) {
-        Descriptor look(files_, probe);
-        if (int rc = files_.Stat(probe, named); rc < 0)
-            return failure(-rc, "Cannot read the attributes of " + quoted(path_));
-        if (auto refused = CheckBeforeOpening(files_, probe, named, path_, facts))
-            return refused;
-    } else if (probe != -ENOENT) {
+    error.Description += ". Its content was already overwritten " + std::to_string(FileRipper::kPasses) +
+                         " times; " + left;
+    return error;
+}
+
+// Finds the file that the path names. A symbolic link chosen by the user is followed here, once, to
+// the file it finally leads to; from then on nothing is looked up through a link again.
+std::optional<ErrorInfo> Wiping::locate()
+{
+    struct stat st {};
+    if (int rc = files_.StatAt(AT_FDCWD, path_, st); rc == -ENOENT) {
+        return ErrorInfo{ENOENT,
+                         quoted(path_) + " does not exist, so nothing was wiped. It may have been renamed, moved or "
+                                         "wiped already.",
+                         detail::kSource};
+    } else if (rc < 0) {
+        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+    }
+    file_ = path_;
+    if (S_ISLNK(st.st_mode)) {
+        std::string target;
+        if (int rc = files_.ResolvePath(path_, file_); rc == -ENOENT) {
+            if (files_.ReadLink(path_, target) < 0)
+                target = "?";
+            return ErrorInfo{ENOENT,
+                             quoted(path_) + " is a link to " + quoted(target) +
+                                 " which does not exist, so nothing was wiped.",
+                             detail::kSource};
+        } else if (rc < 0) {
+            return failure(-rc, "Cannot follow the link " + quoted(path_));
+        }
+        if (int rc = files_.StatAt(AT_FDCWD, file_, st); rc < 0)
+            return failure(-rc, "Cannot read the attributes of " + quoted(file_));
+        if (S_ISDIR(st.st_mode))
+            return refusal(EISDIR, path_, "is a link to the folder " + quoted(file_), detail::kOneFileAtATime);
+        if (!S_ISREG(st.st_mode))
+            return refusal(EINVAL, path_, "is a link to " + quoted(file_) + ", which is not a regular file");
+        viaLink_ = true;
+        if (auto error = openFolder(FolderOf(path_), linkFolder_))
+            return error;
+    } else if (S_ISDIR(st.st_mode)) {
+        return refusal(EISDIR, path_, "is a folder", detail::kOneFileAtATime);
+    }
+    name_ = NameOf(file_);
+    folderSyncable_ = true; // whatever the link's folder allowed
+    return openFolder(FolderOf(file_), folder_);
+}
+
+std::optional<ErrorInfo> Wiping::openFolder(const std::string& path, std::optional<Descriptor>& out)
+{
+    int fd = files_.OpenAt(AT_FDCWD, path, kFolderFlags, 0);
+    if (fd == -EACCES) {
+        fd = files_.OpenAt(AT_FDCWD, path, kFolderPathFlags, 0);
+        folderSyncable_ = false;
+    }
+    if (fd < 0)
+        return failure(-fd, "Cannot open the folder of " + quoted(path_));
+    out.emplace(files_, fd);
+    return std::nullopt;
+}
+
+// Holds the file by a descriptor that only names it, and checks, before anything is opened for
+// writing, everything that would otherwise fail only after the passes.
+std::optional<ErrorInfo> Wiping::pinAndCheck()
+{
+    const int folder = folder_->get();
+    const int probe = files_.OpenAt(folder, name_, kPinFlags, 0);
+    if (probe == -ENOENT)
+        return replaced(path_);
+    if (probe < 0)
         return failure(-probe, "Cannot open " + quoted(path_) + " for writing");
+    pinned_.emplace(files_, probe);
+
+    struct stat named {};
+    if (int rc = files_.Stat(probe, named); rc < 0)
+        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+    if (S_ISLNK(named.st_mode))
+        return replaced(path_);
+    if (auto refused = CheckBeforeOpening(files_, probe, named, path_, facts_))
+        return refused;
+    device_ = named.st_dev;
+    inode_ = named.st_ino;
+
+    struct stat holder {};
+    if (int rc = files_.StatAt(folder, ".", holder); rc < 0)
+        return failure(-rc, "Cannot read the attributes of the folder of " + quoted(path_));
+    const int mountRoot = files_.IsMountRoot(probe);
+    if (mountRoot < 0)
+        return failure(-mountRoot, "Cannot read the attributes of " + quoted(path_));
+    if (mountRoot == 1 || holder.st_dev != named.st_dev)
+        return refusal(EBUSY, path_, "is a mount point: it cannot be deleted while something is mounted on it", "");
+    if (named.st_nlink > 1) {
+        const std::uint64_t others = static_cast<std::uint64_t>(named.st_nlink) - 1;
+        return refusal(EMLINK, path_,
+                       "has " + plural(others, "other name", "other names") + " (hard " +
+                           (others == 1 ? "link" : "links") +
+                           ") sharing its content: wiping it would destroy that content under " +
+                           (others == 1 ? "the other name" : "the other names") + " too",
+                       "");
     }
 
-    int fd = probe == -ENOENT ? -ENOENT : files_.Open(path_, kOpenFlags, 0);
-    if (fd == -ENOENT) {
-        fd = files_.Open(path_, kOpenFlags | O_CREAT | O_EXCL, 0600);
-        if (fd < 0)
-            return failure(-fd, "Cannot create " + quoted(path_));
-        created_ = true;
-    } else if (fd < 0) {
+    // The delete needs write and search permission on the folder, and in a folder such as /tmp
+    // (sticky) also owning the file or the folder.
+    int folderRc = files_.Access(folder, ".", W_OK | X_OK);
+    const uid_t me = ::geteuid();
+    if (folderRc == 0 && (holder.st_mode & S_ISVTX) != 0 && me != 0 && me != named.st_uid && me != holder.st_uid)
+        folderRc = -EPERM;
+    if (folderRc == -EACCES || folderRc == -EPERM || folderRc == -EROFS) {
+        char buffer[256];
+        return refusal(-folderRc, path_,
+                       std::string("cannot be deleted from its folder (") + ::strerror_r(-folderRc, buffer, sizeof buffer) +
+                           "): it would have been overwritten but left in place",
+                       "");
+    }
+    if (int rc = files_.Access(folder, name_, W_OK); rc == -EACCES)
+        return refusal(EACCES, path_, "is read-only", detail::kMakeItWritable);
+    if (int rc = files_.Access(folder, name_, R_OK); rc == -EACCES)
+        return refusal(EACCES, path_,
+                       "cannot be read, and the last pass must be read back to check it before the file is deleted",
+                       "");
+    return std::nullopt;
+}
+
+// First open, through the descriptor that names the file: its identity and length are taken from
+// the descriptor opened for writing, and the remaining checks run on it.
+std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
+{
+    const int fd = files_.Reopen(pinned_->get(), kOpenFlags);
+    if (fd < 0) {
+        if (fd == -EWOULDBLOCK)
+            return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
         return failure(-fd, "Cannot open " + quoted(path_) + " for writing");
     }
     Descriptor& file = out.emplace(files_, fd);
@@ -132,22 +294,19 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     if (!S_ISREG(st.st_mode))
         return refusal(EINVAL, path_, "is not a regular file");
-    // A file this wipe has just created is empty and ours: nothing to guard.
-    if (!created_) {
-        if (st.st_dev != named.st_dev || st.st_ino != named.st_ino)
-            return replaced(path_, "");
-        if (auto refused = CheckBeforeWiping(files_, file.get(), st, path_, facts))
-            return refused;
-    }
+    if (st.st_dev != device_ || st.st_ino != inode_)
+        return replaced(path_, "");
+    if (auto refused = CheckBeforeWiping(files_, file.get(), st, path_, facts_))
+        return refused;
+    if (auto error = takeLease(file.get(), 1))
+        return error;
 
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
-    const std::uint64_t length = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    length_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     const std::uint64_t block = st.st_blksize > 0 ? static_cast<std::uint64_t>(st.st_blksize) : kPageSize;
     // Cover the whole file and the slack of its last block; a pass writes at least one pattern.
-    if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - block)
+    if (length_ > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - block)
         return ErrorInfo{EFBIG, quoted(path_) + " is too large to wipe", FileRipper::kSource};
-    extent_ = roundUp(std::max<std::uint64_t>(length, kLongestPattern), block);
+    extent_ = roundUp(std::max<std::uint64_t>(length_, kLongestPattern), block);
 
     // The buffer holds whole repeats of every pattern and whole pages, so each write starts on a
     // pattern boundary and suits direct I/O. A small file needs no more than its own length.
@@ -162,10 +321,112 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
     return std::nullopt;
 }
 
-// Later passes open the file again by its path and make sure it is still the same file.
+// A write lease tells us when another program opens the file: the kernel cannot grant it while
+// any other descriptor is open on the file, and breaks it when one is opened or the file is
+// truncated. Before the first write and from the last pass to the delete, a program holding the
+// file open is waited for briefly and then refused. In passes 2 to 43 a reader that opened the
+// file between two passes is let be: the original content is gone by then, and the size, the
+// identity and the final read-back show any change it could make.
+ErrorInfo Wiping::gone(int pass) const
+{
+    return ErrorInfo{ENOENT,
+                     quoted(path_) + " was renamed or deleted by another program during the wipe; the wipe stopped" +
+                         passText(pass),
+                     detail::kSource};
+}
+
+ErrorInfo Wiping::inUse(int pass) const
+{
+    if (pass == 1)
+        return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
+    return ErrorInfo{EBUSY,
+                     quoted(path_) + " is open in another program, so the wipe stopped before pass " +
+                         std::to_string(pass) + " of " + std::to_string(FileRipper::kPasses) +
+                         " and the file was not deleted." + detail::kCloseItFirst + " Its content was already overwritten " +
+                         std::to_string(pass - 1) + " times; the file is left in place",
+                     detail::kSource};
+}
+
+std::optional<ErrorInfo> Wiping::takeLease(int fd, int pass)
+{
+    leased_ = false;
+    if (pass > 1 && !leasesAvailable_)
+        return std::nullopt;
+    const bool strict = pass == 1 || pass == FileRipper::kPasses;
+    int rc = files_.SetLease(fd, F_WRLCK);
+    for (int tries = 1; rc == -EAGAIN && strict && tries < kLeaseTries; ++tries) {
+        std::this_thread::sleep_for(kLeaseRetry);
+        rc = files_.SetLease(fd, F_WRLCK);
+    }
+    if (rc == 0) {
+        leasesAvailable_ = true;
+        leased_ = true;
+        return std::nullopt;
+    }
+    if (rc == -EAGAIN)
+        return strict ? std::optional<ErrorInfo>(inUse(pass)) : std::nullopt;
+    // Leases not available here: not the owner without CAP_LEASE (EACCES), a file system or a
+    // system that offers none (EINVAL, leases-enable off). The wipe goes on without them.
+    if (pass == 1 && (rc == -EACCES || rc == -EPERM || rc == -EINVAL || rc == -ENOSYS || rc == -EOPNOTSUPP))
+        return std::nullopt;
+    return failure(-rc, "Cannot check whether " + quoted(path_) + " is open in another program" +
+                            (pass > 1 ? passText(pass) : std::string()));
+}
+
+// While the lease is being broken, the kernel tells what the other program asked for: a read
+// (F_RDLCK) changes nothing, and that program simply waits until this pass closes the file; a
+// write or a truncate (F_UNLCK) stops the wipe before the other program can go ahead.
+std::optional<ErrorInfo> Wiping::checkLease(int fd, int pass)
+{
+    if (!leased_)
+        return std::nullopt;
+    const int type = files_.GetLease(fd);
+    if (type < 0)
+        return failure(-type, "Cannot check whether " + quoted(path_) + " is open in another program" + passText(pass));
+    if (type == F_UNLCK) {
+        return ErrorInfo{EBUSY,
+                         quoted(path_) + " was opened for writing or truncated by another program during the wipe" +
+                             passText(pass) +
+                             ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
+                             "example in free space." +
+                             detail::kCloseItFirst,
+                         detail::kSource};
+    }
+    return std::nullopt;
+}
+
+std::optional<ErrorInfo> Wiping::checkSize(int fd, std::uint64_t expected, const std::string& when)
+{
+    struct stat st {};
+    if (int rc = files_.Stat(fd, st); rc < 0)
+        return failure(-rc, "Cannot read the attributes of " + quoted(path_) + when);
+    const std::uint64_t size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (size == expected)
+        return std::nullopt;
+    return ErrorInfo{ESTALE,
+                     quoted(path_) + " was " + (size > expected ? "lengthened" : "shortened") + " from " +
+                         std::to_string(expected) + " to " + std::to_string(size) +
+                         " bytes by another program during the wipe" + when +
+                         ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
+                         "example in free space.",
+                     detail::kSource};
+}
+
+// Later passes: the name must still name the file, and the file is opened again through the
+// descriptor that names it, so nothing else (a device node, a FIFO, a link swapped in) is opened.
 std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass)
 {
-    const int fd = files_.Open(path_, kOpenFlags, 0);
+    struct stat named {};
+    if (int rc = files_.StatAt(folder_->get(), name_, named); rc == -ENOENT)
+        return gone(pass);
+    else if (rc < 0)
+        return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
+    if (named.st_dev != device_ || named.st_ino != inode_)
+        return replaced(path_, passText(pass));
+
+    const int fd = files_.Reopen(pinned_->get(), kOpenFlags);
+    if (fd == -EWOULDBLOCK)
+        return inUse(pass);
     if (fd < 0)
         return failure(-fd, "Cannot open " + quoted(path_) + " for writing" + passText(pass));
     Descriptor& file = out.emplace(files_, fd);
@@ -175,7 +436,10 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
         return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
     if (st.st_dev != device_ || st.st_ino != inode_)
         return replaced(path_, passText(pass));
-    return std::nullopt;
+    const std::uint64_t size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (size != extent_)
+        return checkSize(file.get(), extent_, passText(pass));
+    return takeLease(file.get(), pass);
 }
 
 void Wiping::fillBuffer(std::string_view pattern, std::uint64_t bufferFill)
@@ -220,6 +484,8 @@ std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t buffer
                 if (int rc = files_.AwaitWriteback(fd, behind, written); rc < 0)
                     return failure(-rc, "Cannot flush " + quoted(path_) + " to the disk" + passText(pass));
             }
+            if (auto error = checkLease(fd, pass))
+                return error;
         }
         done += static_cast<std::uint64_t>(written);
         report(phase, pass, done, false);
@@ -227,22 +493,87 @@ std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t buffer
     return std::nullopt;
 }
 
-// One pass on an open file: overwrite it all, flush it to the device, and after the last pass cut
-// it to the last pattern (CR LF) and flush again. The caller closes it.
+// One pass on an open file: overwrite it all and flush it to the device. After the last pass the
+// file is read back on the same descriptor, its size looked at once more, and it is cut to the
+// last pattern (CR LF) and flushed again, all under the lease.
 std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
 {
     if (auto error = writeAll(file.get(), pass, std::min(bufferSize_, extent_)))
         return error;
     if (int rc = files_.Sync(file.get()); rc < 0)
         return failure(-rc, "Cannot flush " + quoted(path_) + " to the disk" + passText(pass));
-    if (pass == FileRipper::kPasses) {
-        if (auto error = VerifyOverwrite(files_, path_, device_, inode_, extent_, kPatterns.back()))
+    if (auto error = checkLease(file.get(), pass))
+        return error;
+    if (pass < FileRipper::kPasses)
+        return std::nullopt;
+
+    const std::string fullLength = "the file is left in place at its full length";
+    if (auto error = VerifyOverwrite(files_, file.get(), path_, extent_, kPatterns.back())) {
+        // A difference means the overwrite cannot be vouched for; a failed read says nothing of it.
+        if (error->Number == EIO && error->Description.find(" so it was not deleted") != std::string::npos)
             return error;
-        const off_t last = static_cast<off_t>(kPatterns.back().size());
-        if (int rc = files_.Truncate(file.get(), last); rc < 0)
-            return failure(-rc, "Cannot truncate " + quoted(path_));
-        if (int rc = files_.Sync(file.get()); rc < 0)
-            return failure(-rc, "Cannot flush " + quoted(path_) + " to the disk");
+        return afterPasses(*error, fullLength + " (it was not read back)");
+    }
+    if (auto error = checkSize(file.get(), extent_, " (after the last pass was read back)"))
+        return error;
+    if (auto error = checkLease(file.get(), pass))
+        return error;
+    const off_t last = static_cast<off_t>(kPatterns.back().size());
+    if (int rc = files_.Truncate(file.get(), last); rc < 0)
+        return afterPasses(failure(-rc, "Cannot truncate " + quoted(path_)), fullLength);
+    if (int rc = files_.Sync(file.get()); rc < 0)
+        return afterPasses(failure(-rc, "Cannot flush " + quoted(path_) + " to the disk"),
+                           "the file is left in place, cut to 2 bytes that may not have reached the disk");
+    return checkLease(file.get(), pass);
+}
+
+// Gives back the lease and closes the pass's descriptor.
+std::optional<ErrorInfo> Wiping::finishPass(Descriptor& file, int pass)
+{
+    if (leased_) {
+        leased_ = false;
+        if (int rc = files_.SetLease(file.get(), F_UNLCK); rc < 0)
+            return failure(-rc, "Cannot release the lease on " + quoted(path_) + passText(pass));
+    }
+    if (int rc = files_.Close(file.release()); rc < 0)
+        return failure(-rc, "Cannot close " + quoted(path_) + passText(pass));
+    return std::nullopt;
+}
+
+// Deletes the name, but only while it still names the file that was wiped.
+std::optional<ErrorInfo> Wiping::deleteFile()
+{
+    const std::string left = "the file is left in place, 2 bytes long (CR LF)";
+    struct stat named {};
+    if (int rc = files_.StatAt(folder_->get(), name_, named); rc < 0 && rc != -ENOENT)
+        return afterPasses(failure(-rc, "Cannot read the attributes of " + quoted(path_)), left);
+    else if (rc == -ENOENT || named.st_dev != device_ || named.st_ino != inode_)
+        return afterPasses(replaced(path_, " before it was deleted; nothing was deleted"),
+                           "it is no longer under its name, 2 bytes long (CR LF)");
+    if (int rc = files_.UnlinkAt(folder_->get(), name_); rc < 0)
+        return afterPasses(failure(-rc, "Cannot delete " + quoted(path_)), left);
+    if (folderSyncable_) {
+        const int rc = files_.SyncFolder(folder_->get());
+        if (rc < 0 && rc != -EINVAL) {
+            ErrorInfo error = failure(-rc, "Cannot flush the folder of " + quoted(path_) + " to the disk");
+            error.Description += ". The file was overwritten " + std::to_string(FileRipper::kPasses) +
+                                 " times and deleted; the delete may not have reached the disk";
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
+// The link the user chose goes last, and only while it is still a link.
+std::optional<ErrorInfo> Wiping::removeLink()
+{
+    const std::string name = NameOf(path_);
+    struct stat st {};
+    if (int rc = files_.StatAt(linkFolder_->get(), name, st); rc < 0 || !S_ISLNK(st.st_mode))
+        return std::nullopt;
+    if (int rc = files_.UnlinkAt(linkFolder_->get(), name); rc < 0) {
+        return failure(-rc, "Cannot delete the link " + quoted(path_) + " after its file " + quoted(file_) +
+                                " was wiped and deleted");
     }
     return std::nullopt;
 }
@@ -250,7 +581,7 @@ std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
 WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
 {
     std::optional<Descriptor> file;
-    if ((error = openFirst(file)))
+    if ((error = locate()) || (error = pinAndCheck()) || (error = openFirst(file)))
         return WipeOutcome::Failed;
 
     int pass = 0;
@@ -261,12 +592,8 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
             ++pass;
             if (pass > 1 && (error = reopen(file, pass)))
                 return WipeOutcome::Failed;
-            if ((error = runPass(*file, pass)))
+            if ((error = runPass(*file, pass)) || (error = finishPass(*file, pass)))
                 return WipeOutcome::Failed;
-            if (int rc = files_.Close(file->release()); rc < 0) {
-                error = failure(-rc, "Cannot close " + quoted(path_) + passText(pass));
-                return WipeOutcome::Failed;
-            }
             file.reset();
             report(phase, pass, extent_, true);
             if (pass < FileRipper::kPasses && observer_ && observer_->CancelRequested())
@@ -274,11 +601,9 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
         }
     }
 
-    if (int rc = files_.Unlink(path_); rc < 0) {
-        error = failure(-rc, "Cannot delete " + quoted(path_));
+    if ((error = deleteFile()))
         return WipeOutcome::Failed;
-    }
-    if ((error = FlushFolderOf(files_, path_)))
+    if (viaLink_ && (error = removeLink()))
         return WipeOutcome::Failed;
     return WipeOutcome::Wiped;
 }

@@ -47,9 +47,10 @@ public:
     FileRipper(MessageBox& messages, FileSystem& files);
 
     // Overwrites the file at `path` in four phases of 11 flushed passes over its whole length, cuts it
-    // to the last pattern (CR LF) and deletes it. A file that does not exist, in a folder that does,
-    // is created first. Any failure shows one error report, stops at once (nothing retried, the file
-    // not deleted) and returns normally.
+    // to the last pattern (CR LF) and deletes it. A symbolic link is followed once to its file, which
+    // is wiped, and the link is removed after it. Nothing is ever created: a path that names nothing
+    // is reported. Any failure shows one error report, stops at once (nothing retried, the file not
+    // deleted) and returns normally.
     void CleanQuellon(std::string path);
 
     // The same wipe, telling `observer` (may be null) how it goes, and saying how it ended.

@@ -17,8 +17,23 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // open(2): the new descriptor, or -errno.
-    [[nodiscard]] virtual int Open(const std::string& path, int flags, mode_t mode) = 0;
+    // openat(2): `name` relative to the open folder `folder` (or AT_FDCWD). The new descriptor, or -errno.
+    [[nodiscard]] virtual int OpenAt(int folder, const std::string& name, int flags, mode_t mode) = 0;
+    // Opens the very file that `fd` (usually an O_PATH descriptor) refers to once more, with `flags`,
+    // whatever its name names by now (through /proc/self/fd). The new descriptor, or -errno.
+    [[nodiscard]] virtual int Reopen(int fd, int flags) = 0;
+    // fstatat(2) of `name` in `folder` without following a symbolic link, timestamps left out. 0 or -errno.
+    [[nodiscard]] virtual int StatAt(int folder, const std::string& name, struct stat& st) = 0;
+    // faccessat(2) for the effective user, not following a symbolic link: 0 when `mode` (R_OK, W_OK,
+    // X_OK) is granted, or -errno.
+    [[nodiscard]] virtual int Access(int folder, const std::string& name, int mode) = 0;
+    // realpath(3): the absolute path with every symbolic link followed. 0 or -errno.
+    [[nodiscard]] virtual int ResolvePath(const std::string& path, std::string& resolved) = 0;
+    // readlink(2): what the symbolic link at `path` holds. 0 or -errno.
+    [[nodiscard]] virtual int ReadLink(const std::string& path, std::string& target) = 0;
+    // Whether `fd` is the root of a mount, such as a file bind-mounted over another (statx
+    // STATX_ATTR_MOUNT_ROOT): 1, 0, or -errno; 0 where the kernel cannot tell.
+    [[nodiscard]] virtual int IsMountRoot(int fd) = 0;
     // fstat(2) and fstatfs(2) on an open descriptor: 0 or -errno. Stat leaves the timestamps out.
     [[nodiscard]] virtual int Stat(int fd, struct stat& st) = 0;
     [[nodiscard]] virtual int StatFs(int fd, struct statfs& st) = 0;
@@ -37,10 +52,17 @@ public:
     [[nodiscard]] virtual int AwaitWriteback(int fd, off_t offset, off_t length) = 0;
     // close(2): 0 or -errno. The descriptor is released either way.
     [[nodiscard]] virtual int Close(int fd) = 0;
-    // unlink(2): 0 or -errno.
-    [[nodiscard]] virtual int Unlink(const std::string& path) = 0;
+    // unlinkat(2) of the file `name` in `folder`: 0 or -errno.
+    [[nodiscard]] virtual int UnlinkAt(int folder, const std::string& name) = 0;
     // fcntl(F_SETLEASE): takes (F_WRLCK, F_RDLCK) or gives back (F_UNLCK) a lease. 0 or -errno.
     [[nodiscard]] virtual int SetLease(int fd, int type) = 0;
+    // fcntl(F_GETLEASE): the lease held (F_WRLCK, F_RDLCK, F_UNLCK) or -errno. While another program
+    // waits for the lease to be broken it answers the type the lease is being broken to: F_RDLCK
+    // when that program opened the file for reading only, F_UNLCK when it opened it for writing or
+    // truncated it.
+    [[nodiscard]] virtual int GetLease(int fd) = 0;
+    // fcntl(F_SETFL): sets the descriptor's status flags (O_DIRECT, O_NONBLOCK...). 0 or -errno.
+    [[nodiscard]] virtual int SetStatusFlags(int fd, int flags) = 0;
     // ioctl(FS_IOC_GETFLAGS): the file's attribute flags (FS_*_FL). 0 or -errno.
     [[nodiscard]] virtual int GetAttributes(int fd, unsigned& flags) = 0;
     // ioctl(FS_IOC_FIEMAP): maps the file's extents into `map`, which is followed in memory by room
@@ -52,15 +74,21 @@ public:
     [[nodiscard]] virtual int MountOptions(dev_t device, std::string& type, std::string& options) = 0;
     // posix_fadvise(POSIX_FADV_DONTNEED) over the whole file: drops its clean cached pages. 0 or -errno.
     [[nodiscard]] virtual int DropCache(int fd) = 0;
-    // fsync(2) of the folder at `path`, opened read-only for it and closed again. 0 or -errno.
-    [[nodiscard]] virtual int SyncFolder(const std::string& path) = 0;
+    // fsync(2) of an open folder: 0 or -errno.
+    [[nodiscard]] virtual int SyncFolder(int folder) = 0;
 };
 
 // The real thing: each call goes straight to the POSIX function of the same purpose, retried
 // while it is interrupted by a signal (except close, which Linux never retries).
 class PosixFileSystem final : public FileSystem {
 public:
-    [[nodiscard]] int Open(const std::string& path, int flags, mode_t mode) override;
+    [[nodiscard]] int OpenAt(int folder, const std::string& name, int flags, mode_t mode) override;
+    [[nodiscard]] int Reopen(int fd, int flags) override;
+    [[nodiscard]] int StatAt(int folder, const std::string& name, struct stat& st) override;
+    [[nodiscard]] int Access(int folder, const std::string& name, int mode) override;
+    [[nodiscard]] int ResolvePath(const std::string& path, std::string& resolved) override;
+    [[nodiscard]] int ReadLink(const std::string& path, std::string& target) override;
+    [[nodiscard]] int IsMountRoot(int fd) override;
     [[nodiscard]] int Stat(int fd, struct stat& st) override;
     [[nodiscard]] int StatFs(int fd, struct statfs& st) override;
     [[nodiscard]] ssize_t WriteAt(int fd, const void* data, size_t size, off_t offset) override;
@@ -70,15 +98,17 @@ public:
     [[nodiscard]] int StartWriteback(int fd, off_t offset, off_t length) override;
     [[nodiscard]] int AwaitWriteback(int fd, off_t offset, off_t length) override;
     [[nodiscard]] int Close(int fd) override;
-    [[nodiscard]] int Unlink(const std::string& path) override;
+    [[nodiscard]] int UnlinkAt(int folder, const std::string& name) override;
     // A lease is taken with SIGURG as its break signal, which is ignored unless handled: the default,
     // SIGIO, would end the program if another one opened the file while the lease is held.
     [[nodiscard]] int SetLease(int fd, int type) override;
+    [[nodiscard]] int GetLease(int fd) override;
+    [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
     [[nodiscard]] int MapExtents(int fd, struct fiemap& map) override;
     [[nodiscard]] int MountOptions(dev_t device, std::string& type, std::string& options) override;
     [[nodiscard]] int DropCache(int fd) override;
-    [[nodiscard]] int SyncFolder(const std::string& path) override;
+    [[nodiscard]] int SyncFolder(int folder) override;
 };
 
 } // namespace quellon

@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <climits>
+#include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,21 +55,76 @@ int readWholeFile(const std::string& path, std::string& out)
     return ::close(fd) == 0 ? 0 : -errno;
 }
 
+int statWithoutTimes(int at, const char* name, int flags, struct stat& st);
+
 } // namespace
 
-int PosixFileSystem::Open(const std::string& path, int flags, mode_t mode)
+int PosixFileSystem::OpenAt(int folder, const std::string& name, int flags, mode_t mode)
 {
-    return retryOnEintr([&] { return ::open(path.c_str(), flags, mode); });
+    return retryOnEintr([&] { return ::openat(folder, name.c_str(), flags, mode); });
+}
+
+int PosixFileSystem::Reopen(int fd, int flags)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return retryOnEintr([&] { return ::open(self.c_str(), flags); });
 }
 
 int PosixFileSystem::Stat(int fd, struct stat& st)
+{
+    return statWithoutTimes(fd, "", AT_EMPTY_PATH, st);
+}
+
+int PosixFileSystem::StatAt(int folder, const std::string& name, struct stat& st)
+{
+    return statWithoutTimes(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, st);
+}
+
+int PosixFileSystem::Access(int folder, const std::string& name, int mode)
+{
+    return retryOnEintr([&] { return ::faccessat(folder, name.c_str(), mode, AT_EACCESS | AT_SYMLINK_NOFOLLOW); });
+}
+
+int PosixFileSystem::ResolvePath(const std::string& path, std::string& resolved)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        return -errno;
+    resolved = real;
+    std::free(real);
+    return 0;
+}
+
+int PosixFileSystem::ReadLink(const std::string& path, std::string& target)
+{
+    std::vector<char> buffer(PATH_MAX);
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0)
+        return -errno;
+    target.assign(buffer.data(), static_cast<std::size_t>(length));
+    return 0;
+}
+
+int PosixFileSystem::IsMountRoot(int fd)
+{
+    struct statx sx {};
+    if (int rc = retryOnEintr([&] { return ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE, &sx); }); rc < 0)
+        return rc;
+    if ((sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) == 0)
+        return 0;
+    return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0 ? 1 : 0;
+}
+
+namespace {
+
+int statWithoutTimes(int at, const char* name, int flags, struct stat& st)
 {
     // statx without the timestamps: on file systems with fine-grained timestamps, a query of them
     // makes the next write update them, and every flush after it then has inode changes to write.
     constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO |
                                  STATX_SIZE | STATX_BLOCKS;
     struct statx sx {};
-    const int rc = retryOnEintr([&] { return ::statx(fd, "", AT_EMPTY_PATH, kWanted, &sx); });
+    const int rc = retryOnEintr([&] { return ::statx(at, name, flags, kWanted, &sx); });
     if (rc < 0)
         return rc;
     st = {};
@@ -82,6 +140,8 @@ int PosixFileSystem::Stat(int fd, struct stat& st)
     st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
     return 0;
 }
+
+} // namespace
 
 int PosixFileSystem::StatFs(int fd, struct statfs& st)
 {
@@ -125,9 +185,9 @@ int PosixFileSystem::Close(int fd)
     return ::close(fd) == 0 ? 0 : -errno;
 }
 
-int PosixFileSystem::Unlink(const std::string& path)
+int PosixFileSystem::UnlinkAt(int folder, const std::string& name)
 {
-    return retryOnEintr([&] { return ::unlink(path.c_str()); });
+    return retryOnEintr([&] { return ::unlinkat(folder, name.c_str(), 0); });
 }
 
 int PosixFileSystem::SetLease(int fd, int type)
@@ -137,6 +197,16 @@ int PosixFileSystem::SetLease(int fd, int type)
             return rc;
     }
     return retryOnEintr([&] { return ::fcntl(fd, F_SETLEASE, type); });
+}
+
+int PosixFileSystem::GetLease(int fd)
+{
+    return retryOnEintr([&] { return ::fcntl(fd, F_GETLEASE); });
+}
+
+int PosixFileSystem::SetStatusFlags(int fd, int flags)
+{
+    return retryOnEintr([&] { return ::fcntl(fd, F_SETFL, flags); });
 }
 
 int PosixFileSystem::GetAttributes(int fd, unsigned& flags)
@@ -204,15 +274,9 @@ int PosixFileSystem::DropCache(int fd)
     return -::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
 }
 
-int PosixFileSystem::SyncFolder(const std::string& path)
+int PosixFileSystem::SyncFolder(int folder)
 {
-    const int fd = retryOnEintr(
-        [&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
-    if (fd < 0)
-        return fd;
-    const int rc = retryOnEintr([&] { return ::fsync(fd); });
-    const int closed = ::close(fd) == 0 ? 0 : -errno;
-    return rc < 0 ? rc : closed;
+    return retryOnEintr([&] { return ::fsync(folder); });
 }
 
 } // namespace quellon

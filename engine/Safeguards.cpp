@@ -28,24 +28,9 @@ using detail::replaced;
 
 // Bytes read back per call; memory for the check stays near twice this.
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
-// The read-back opens the file like the passes do, but for reading.
-constexpr int kReadFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-
-std::optional<ErrorInfo> checkNotInUse(FileSystem& files, int fd, const std::string& path)
-{
-    const int rc = files.SetLease(fd, F_WRLCK);
-    if (rc == -EAGAIN)
-        return refusal(EBUSY, path, "is open in another program");
-    // Leases not available here: not the owner without CAP_LEASE (EACCES), a file system or a
-    // system that offers none (EINVAL, leases-enable off). The wipe goes on without the check.
-    if (rc == -EACCES || rc == -EPERM || rc == -EINVAL || rc == -ENOSYS || rc == -EOPNOTSUPP)
-        return std::nullopt;
-    if (rc < 0)
-        return failure(-rc, "Cannot check whether " + quoted(path) + " is open in another program");
-    if (int released = files.SetLease(fd, F_UNLCK); released < 0)
-        return failure(-released, "Cannot release the lease on " + quoted(path));
-    return std::nullopt;
-}
+// The status flags of the descriptor while the file is read back: past the page cache, and back.
+constexpr int kDirectFlags = O_NONBLOCK | O_DIRECT;
+constexpr int kCachedFlags = O_NONBLOCK;
 
 } // namespace
 
@@ -57,7 +42,7 @@ std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const str
     if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
         return error;
     if (auto why = WhyOverwriteCannotReach(facts))
-        return refusal(EOPNOTSUPP, path, *why);
+        return refusal(EOPNOTSUPP, path, *why, detail::kSeeTheReadme);
     return std::nullopt;
 }
 
@@ -65,47 +50,36 @@ std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const stru
                                            StorageFacts facts)
 {
     if ((st.st_mode & 0222) == 0)
-        return ErrorInfo{EACCES, quoted(path) + " is read-only, so it was not wiped", detail::kSource};
+        return refusal(EACCES, path, "is read-only", detail::kMakeItWritable);
 
     if (auto error = GatherFileFacts(files, fd, path, facts))
         return error;
     if (auto why = WhyOverwriteCannotReach(facts))
-        return refusal(EOPNOTSUPP, path, *why);
-
-    return checkNotInUse(files, fd, path);
+        return refusal(EOPNOTSUPP, path, *why, detail::kSeeTheReadme);
+    return std::nullopt;
 }
 
-std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& path, dev_t device, ino_t inode,
-                                         std::uint64_t extent, std::string_view pattern)
+std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, int fd, const std::string& path, std::uint64_t extent,
+                                         std::string_view pattern)
 {
     const std::string what = "Cannot read " + quoted(path) + " back to check the overwrite";
-    std::optional<Descriptor> file;
+    // Past the page cache where the file system allows direct I/O; otherwise the file's cached
+    // pages, clean since the flush, are dropped so that the reads come from the device.
     bool direct = true;
-    // Opens the file for reading, past the page cache where the file system allows it, and makes
-    // sure it is still the file that was overwritten.
-    auto open = [&]() -> std::optional<ErrorInfo> {
-        file.reset();
-        int fd = direct ? files.Open(path, kReadFlags | O_DIRECT, 0) : -EINVAL;
-        if (fd == -EINVAL) {
-            direct = false;
-            fd = files.Open(path, kReadFlags, 0);
-        }
-        if (fd < 0)
-            return failure(-fd, what);
-        file.emplace(files, fd);
-        struct stat st {};
-        if (int rc = files.Stat(fd, st); rc < 0)
+    auto readCached = [&]() -> std::optional<ErrorInfo> {
+        direct = false;
+        if (int rc = files.SetStatusFlags(fd, kCachedFlags); rc < 0)
             return failure(-rc, what);
-        if (st.st_dev != device || st.st_ino != inode)
-            return replaced(path);
-        if (!direct) {
-            if (int rc = files.DropCache(fd); rc < 0)
-                return failure(-rc, what);
-        }
+        if (int rc = files.DropCache(fd); rc < 0)
+            return failure(-rc, what);
         return std::nullopt;
     };
-    if (auto error = open())
-        return error;
+    if (int rc = files.SetStatusFlags(fd, kDirectFlags); rc == -EINVAL) {
+        if (auto error = readCached())
+            return error;
+    } else if (rc < 0) {
+        return failure(-rc, what);
+    }
 
     // Whole pages and whole patterns per chunk, so every chunk starts on a pattern boundary and
     // suits direct I/O; a small file needs no more than its own length.
@@ -123,12 +97,10 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& p
         const std::uint64_t want = std::min(chunk, extent - offset);
         std::uint64_t have = 0;
         while (have < want) {
-            const ssize_t got =
-                files.ReadAt(file->get(), buffer.get() + have, want - have, static_cast<off_t>(offset + have));
+            const ssize_t got = files.ReadAt(fd, buffer.get() + have, want - have, static_cast<off_t>(offset + have));
             if (got == -EINVAL && direct) {
                 // Direct I/O refused for this read after all: read through the emptied page cache.
-                direct = false;
-                if (auto error = open())
+                if (auto error = readCached())
                     return error;
                 continue;
             }
@@ -153,8 +125,10 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& p
         }
     }
 
-    if (int rc = files.Close(file->release()); rc < 0)
-        return failure(-rc, what);
+    if (direct) {
+        if (int rc = files.SetStatusFlags(fd, kCachedFlags); rc < 0)
+            return failure(-rc, what);
+    }
     return std::nullopt;
 }
 
@@ -165,14 +139,6 @@ std::string FolderOf(const std::string& path)
         return ".";
     const std::size_t end = path.find_last_not_of('/', slash);
     return end == std::string::npos ? "/" : path.substr(0, end + 1);
-}
-
-std::optional<ErrorInfo> FlushFolderOf(FileSystem& files, const std::string& path)
-{
-    const int rc = files.SyncFolder(FolderOf(path));
-    if (rc < 0 && rc != -EINVAL)
-        return failure(-rc, "Cannot flush the folder of " + quoted(path) + " to the disk");
-    return std::nullopt;
 }
 
 } // namespace quellon

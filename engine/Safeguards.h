@@ -22,26 +22,21 @@ namespace quellon {
 std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path,
                                             StorageFacts& facts);
 
-// Before anything is written to a file that existed before the wipe, on its first open descriptor
-// `fd` (fstat `st`; `facts` as CheckBeforeOpening found them for the same file), in this order:
+// Before anything is written, on the file's first open descriptor `fd` (fstat `st`; `facts` as
+// CheckBeforeOpening found them for the same file), in this order:
 //  - no write permission bits at all (mode & 0222 == 0): read-only, also for root;
-//  - storage where an overwrite in place cannot reach the old data (StorageCheck.h);
-//  - open in another program: a write lease is asked for and given back at once; the kernel refuses
-//    it while any other open file refers to the file. Where leases are not available (not the
-//    owner and no CAP_LEASE, a file system without leases) the wipe goes on without this check.
+//  - storage where an overwrite in place cannot reach the old data (StorageCheck.h).
+// Whether another program has the file open is asked by the wipe itself, with the lease it holds.
 std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path,
                                            StorageFacts facts);
 
-// After the last pass has been flushed: opens `path` again read-only, makes sure it is still the
-// file (`device`, `inode`), and reads bytes [0, extent) back past the page cache (O_DIRECT, or
-// dropping the cached pages where O_DIRECT is refused) to compare them with `pattern` repeated from
-// byte 0. Any difference, a short file, or a failing step is the failure returned.
-std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, const std::string& path, dev_t device, ino_t inode,
-                                         std::uint64_t extent, std::string_view pattern);
-
-// After the delete: flushes the folder that held `path` so that the delete reaches the disk. A file
-// system that cannot flush a folder (EINVAL) is left at that.
-std::optional<ErrorInfo> FlushFolderOf(FileSystem& files, const std::string& path);
+// After the last pass has been flushed: reads bytes [0, extent) of the open file `fd` (open for
+// reading too) back past the page cache (direct I/O set on the descriptor, or dropping the cached
+// pages where direct I/O is refused) and compares them with `pattern` repeated from byte 0. Any
+// difference or a short file is reported as an EIO failure ending in ", so it was not deleted"; a
+// failing step is reported as the failure of that call.
+std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, int fd, const std::string& path, std::uint64_t extent,
+                                         std::string_view pattern);
 
 // The folder part of `path` as given: "." for a bare name, "/" for a name in the root.
 std::string FolderOf(const std::string& path);

@@ -42,8 +42,20 @@ inline ErrorInfo refusal(int err, const std::string& path, const std::string& wh
 // The path now names another file than the one being wiped; `when` says at which pass, if any.
 inline ErrorInfo replaced(const std::string& path, const std::string& when = {})
 {
-    return ErrorInfo{ESTALE, quoted(path) + " was replaced by another file while it was being wiped; the wipe stopped" + when,
+    return ErrorInfo{ESTALE, quoted(path) + " was replaced by another file during the wipe; the wipe stopped" + when,
                      kSource};
+}
+
+// What to do about a refusal, added to its description where there is one thing to do.
+inline constexpr const char* kCloseItFirst = " Close it in the other program and wipe it again.";
+inline constexpr const char* kMakeItWritable = " Make it writable first if you mean to wipe it.";
+inline constexpr const char* kSeeTheReadme = " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";
+inline constexpr const char* kOneFileAtATime = " Quellon wipes files, one at a time.";
+
+// A refusal with the one thing to do after it: `why` ends in ", so it was not wiped." and `todo` follows.
+inline ErrorInfo refusal(int err, const std::string& path, const std::string& why, const char* todo)
+{
+    return ErrorInfo{err, quoted(path) + " " + why + ", so it was not wiped." + todo, kSource};
 }
 
 // Closes a descriptor that a failure path leaves behind; the normal path closes explicitly and

@@ -5,6 +5,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace quellon::testing {
@@ -12,11 +19,14 @@ namespace {
 
 enum class Left { Unchanged, Overwritten, PartlyOverwritten, CrLf, Deleted };
 
+const std::string kOverwritten = ". Its content was already overwritten 44 times; ";
+
 struct FaultCase {
     const char* name;
     FaultyFileSystem::Fault fault;
     std::string description; // the report's text before ": <OS message>"; %s stands for the path
     Left left;               // what the file holds afterwards
+    std::string after = {};  // what follows the OS message: the state the file is left in
 };
 
 // Name the row in test output instead of dumping its bytes.
@@ -40,7 +50,7 @@ TEST_P(WipeFault, ReportsOnceAndStops)
 
     std::string description = c.description;
     description.replace(description.find("%s"), 2, "\"" + path + "\"");
-    description += ": " + std::string(std::strerror(c.fault.error));
+    description += ": " + std::string(std::strerror(c.fault.error)) + c.after;
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({c.fault.error, description, "FileRipper"}));
     EXPECT_EQ(messages.shown[0].title, "ERROR");
@@ -82,9 +92,11 @@ INSTANTIATE_TEST_SUITE_P(
                   Left::PartlyOverwritten},
         FaultCase{"flush_of_pass_30_fails", {FsCall::Sync, 30, EIO}, "Cannot flush %s to the disk (pass 30 of 44)",
                   Left::Overwritten},
-        FaultCase{"truncate_fails", {FsCall::Truncate, 1, EPERM}, "Cannot truncate %s", Left::Overwritten},
+        FaultCase{"truncate_fails", {FsCall::Truncate, 1, EPERM}, "Cannot truncate %s", Left::Overwritten,
+                  kOverwritten + "the file is left in place at its full length"},
         FaultCase{"close_of_pass_12_fails", {FsCall::Close, 12, EIO}, "Cannot close %s (pass 12 of 44)", Left::Overwritten},
-        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, "Cannot delete %s", Left::CrLf},
+        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, "Cannot delete %s", Left::CrLf,
+                  kOverwritten + "the file is left in place, 2 bytes long (CR LF)"},
         FaultCase{"file_system_unreadable", {FsCall::StatFs, 1, EIO}, "Cannot read the file system of %s",
                   Left::Unchanged},
         FaultCase{"mount_table_unreadable", {FsCall::MountOptions, 1, EACCES}, "Cannot read the mount options of %s",
@@ -95,14 +107,27 @@ INSTANTIATE_TEST_SUITE_P(
                   Left::Unchanged},
         FaultCase{"lease_check_fails", {FsCall::Lease, 1, ENOLCK},
                   "Cannot check whether %s is open in another program", Left::Unchanged},
-        FaultCase{"lease_cannot_be_released", {FsCall::Lease, 2, EIO}, "Cannot release the lease on %s",
-                  Left::Unchanged},
-        FaultCase{"read_back_open_fails", {FsCall::Open, 45, EMFILE}, "Cannot read %s back to check the overwrite",
+        FaultCase{"lease_cannot_be_released", {FsCall::Lease, 2, EIO}, "Cannot release the lease on %s (pass 1 of 44)",
                   Left::Overwritten},
+        FaultCase{"read_back_cannot_bypass_the_cache", {FsCall::SetFlags, 1, EBADF},
+                  "Cannot read %s back to check the overwrite", Left::Overwritten,
+                  kOverwritten + "the file is left in place at its full length (it was not read back)"},
         FaultCase{"read_back_fails", {FsCall::Read, 1, EIO}, "Cannot read %s back to check the overwrite",
-                  Left::Overwritten},
+                  Left::Overwritten, kOverwritten + "the file is left in place at its full length (it was not read back)"},
         FaultCase{"folder_flush_after_the_delete_fails", {FsCall::SyncFolder, 1, EIO},
-                  "Cannot flush the folder of %s to the disk", Left::Deleted}),
+                  "Cannot flush the folder of %s to the disk", Left::Deleted,
+                  ". The file was overwritten 44 times and deleted; the delete may not have reached the disk"},
+        FaultCase{"path_cannot_be_looked_at", {FsCall::StatAt, 1, EIO}, "Cannot read the attributes of %s",
+                  Left::Unchanged},
+        FaultCase{"folder_cannot_be_opened", {FsCall::OpenFolder, 1, EMFILE}, "Cannot open the folder of %s",
+                  Left::Unchanged},
+        FaultCase{"mount_check_fails", {FsCall::MountRoot, 1, EIO}, "Cannot read the attributes of %s",
+                  Left::Unchanged},
+        FaultCase{"lease_state_unreadable_in_pass_3", {FsCall::GetLease, 3, EIO},
+                  "Cannot check whether %s is open in another program (pass 3 of 44)", Left::Overwritten},
+        FaultCase{"name_cannot_be_looked_at_before_the_delete", {FsCall::StatAt, 46, EIO},
+                  "Cannot read the attributes of %s", Left::CrLf,
+                  kOverwritten + "the file is left in place, 2 bytes long (CR LF)"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
@@ -126,6 +151,232 @@ TEST_F(WipeTest, FailedWaitForTheDiskIsReportedNotLost)
     EXPECT_EQ(files.count(FsCall::Sync), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
 }
+
+} // namespace
+} // namespace quellon::testing
+
+namespace quellon::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- Another program changing the file or its folder during the wipe ----
+
+struct RaceCase {
+    const char* name;
+    std::size_t size; // of the file wiped, a/victim in the test's folder
+    // Sets the hooks that play the other program.
+    std::function<void(FaultyFileSystem& files, const TempDir& dir, const std::string& path)> arm;
+    bool wiped;                        // true: a true success; false: one report, the file not deleted
+    std::vector<std::string> mentions; // what the report must say; %s: the quoted path
+    // Checks after the wipe (may be empty).
+    std::function<void(FaultyFileSystem& files, const TempDir& dir, const std::string& path)> verify = {};
+};
+
+void PrintTo(const RaceCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class WipeRace : public WipeTest, public ::testing::WithParamInterface<RaceCase> {};
+
+TEST_P(WipeRace, EndsInTrueSuccessOrOneReportWithTheFileKept)
+{
+    const RaceCase& c = GetParam();
+    fs::create_directory(dir.path() / "a");
+    const std::string path = dir.file("a/victim");
+    writeFile(path, std::string(c.size, 'o'));
+    c.arm(files, dir, path);
+
+    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+    files.beforeClose = nullptr;
+    files.beforeUnlink = nullptr;
+    files.alterRead = nullptr;
+    files.alterLease = nullptr;
+
+    if (c.wiped) {
+        EXPECT_EQ(outcome, WipeOutcome::Wiped);
+        EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].prompt;
+    } else {
+        EXPECT_EQ(outcome, WipeOutcome::Failed);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        for (std::string mention : c.mentions) {
+            if (const std::size_t at = mention.find("%s"); at != std::string::npos)
+                mention.replace(at, 2, "\"" + path + "\"");
+            EXPECT_NE(messages.shown[0].prompt.find(mention), std::string::npos)
+                << "missing: " << mention << "\nin: " << messages.shown[0].prompt;
+        }
+        EXPECT_EQ(files.count(FsCall::Unlink), 0) << "nothing may be deleted";
+    }
+    if (c.verify)
+        c.verify(files, dir, path);
+}
+
+// Runs `action` once, just before the engine closes pass `pass` (whose lease is given back by then).
+std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> atCloseOfPass(
+    int pass, std::function<void(const TempDir&, const std::string&)> action)
+{
+    return [pass, action](FaultyFileSystem& files, const TempDir& dir, const std::string& path) {
+        auto closes = std::make_shared<int>(0);
+        files.beforeClose = [=, &dir](int) {
+            if (++*closes == pass)
+                action(dir, path);
+        };
+    };
+}
+
+// Runs `action` once, after the last pass has been read back; leases are made unavailable so that
+// the action can open the file, as it could for another user's file.
+std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> afterReadBack(
+    std::function<void(const std::string&)> action)
+{
+    return [action](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+        files.failOn({FsCall::Lease, 1, EACCES});
+        auto done = std::make_shared<bool>(false);
+        files.alterRead = [=](char*, ssize_t&, off_t) {
+            if (!std::exchange(*done, true))
+                action(path);
+        };
+    };
+}
+
+// The state of the lease, as the kernel would answer it while another program waits for it.
+std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> leaseBrokenTo(int type, int nth)
+{
+    return [type, nth](FaultyFileSystem& files, const TempDir&, const std::string&) {
+        files.alterLease = [type, nth](int& answer, int n) {
+            if (n == nth)
+                answer = type;
+        };
+    };
+}
+
+// Another open of the file while the lease is held, for real: it does not wait (O_NONBLOCK) but
+// the kernel starts breaking the lease, which the wipe sees at its next look within the pass.
+std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> openedDuringAPass(int flags)
+{
+    return [flags](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+        auto done = std::make_shared<bool>(false);
+        files.alterLease = [=](int&, int) {
+            if (std::exchange(*done, true))
+                return;
+            const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+            EXPECT_EQ(fd, -1) << "the lease should make the open wait";
+            if (fd >= 0)
+                ::close(fd);
+        };
+    };
+}
+
+void append(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+}
+
+void cut(const std::string& path, off_t length)
+{
+    ASSERT_EQ(::truncate(path.c_str(), length), 0);
+}
+
+// The file is still there, overwritten, and holds what the other program added.
+void keptWithAppended(FaultyFileSystem&, const TempDir&, const std::string& path)
+{
+    const std::string left = readFile(path);
+    EXPECT_EQ(left.find('o'), std::string::npos);
+    EXPECT_NE(left.find("APPENDED"), std::string::npos);
+}
+
+void keptOverwritten(FaultyFileSystem&, const TempDir&, const std::string& path)
+{
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(readFile(path).find('o'), std::string::npos);
+}
+
+const std::string kStopped = ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
+                             "example in free space.";
+constexpr std::size_t kSmall = 6000;
+constexpr std::size_t kLarge = (std::size_t{8} << 20) + 4096 * 3; // more than one write buffer
+
+INSTANTIATE_TEST_SUITE_P(
+    OtherPrograms, WipeRace,
+    ::testing::Values(
+        RaceCase{"folder_swapped_for_a_link_just_before_the_delete", kSmall,
+                 [](FaultyFileSystem& files, const TempDir& dir, const std::string&) {
+                     fs::create_directory(dir.path() / "b");
+                     writeFile(dir.file("b/victim"), "someone else's");
+                     files.beforeUnlink = [&dir](const std::string&) {
+                         fs::rename(dir.path() / "a", dir.path() / "a-moved");
+                         fs::create_directory_symlink(dir.path() / "b", dir.path() / "a");
+                     };
+                 },
+                 true, {},
+                 [](FaultyFileSystem&, const TempDir& dir, const std::string&) {
+                     EXPECT_EQ(readFile(dir.file("b/victim")), "someone else's") << "another file was deleted";
+                     EXPECT_FALSE(fs::exists(dir.path() / "a-moved" / "victim")) << "the wiped file is still there";
+                 }},
+        RaceCase{"link_to_a_device_swapped_in_between_passes", kSmall,
+                 atCloseOfPass(3,
+                               [](const TempDir&, const std::string& path) {
+                                   fs::rename(path, path + ".moved");
+                                   fs::create_symlink("/dev/null", path);
+                               }),
+                 false, {"%s was replaced by another file during the wipe; the wipe stopped (pass 4 of 44)"},
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     EXPECT_EQ(files.count(FsCall::Open), 3) << "nothing was opened after the swap";
+                 }},
+        RaceCase{"fifo_swapped_in_between_passes", kSmall,
+                 atCloseOfPass(3,
+                               [](const TempDir&, const std::string& path) {
+                                   fs::rename(path, path + ".moved");
+                                   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+                               }),
+                 false, {"%s was replaced by another file during the wipe; the wipe stopped (pass 4 of 44)"},
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     EXPECT_EQ(files.count(FsCall::Open), 3) << "nothing was opened after the swap";
+                 }},
+        RaceCase{"renamed_away_between_passes", kSmall,
+                 atCloseOfPass(3, [](const TempDir&, const std::string& path) { fs::rename(path, path + ".moved"); }),
+                 false, {"%s was renamed or deleted by another program during the wipe; the wipe stopped (pass 4 of 44)"}},
+        RaceCase{"lengthened_between_passes", kSmall,
+                 atCloseOfPass(5, [](const TempDir&, const std::string& path) { append(path, "APPENDED"); }), false,
+                 {"%s was lengthened from ", " bytes by another program during the wipe (pass 6 of 44)" + kStopped},
+                 keptWithAppended},
+        RaceCase{"shortened_between_passes", kSmall,
+                 atCloseOfPass(5, [](const TempDir&, const std::string& path) { cut(path, 100); }), false,
+                 {"%s was shortened from ", " to 100 bytes by another program during the wipe (pass 6 of 44)" + kStopped},
+                 keptOverwritten},
+        RaceCase{"lengthened_between_the_read_back_and_the_cut", kSmall,
+                 afterReadBack([](const std::string& path) { append(path, "APPENDED"); }), false,
+                 {"%s was lengthened from ", " bytes by another program during the wipe (after the last pass was read "
+                                            "back)" + kStopped},
+                 keptWithAppended},
+        RaceCase{"shortened_between_the_read_back_and_the_cut", kSmall,
+                 afterReadBack([](const std::string& path) { cut(path, 10); }), false,
+                 {"%s was shortened from ", " to 10 bytes by another program during the wipe (after the last pass was "
+                                            "read back)" + kStopped},
+                 keptOverwritten},
+        RaceCase{"opened_for_writing_or_truncated_during_pass_2", kSmall, leaseBrokenTo(F_UNLCK, 2), false,
+                 {"%s was opened for writing or truncated by another program during the wipe (pass 2 of 44)" + kStopped},
+                 keptOverwritten},
+        RaceCase{"opened_for_writing_or_truncated_during_the_last_pass", kSmall, leaseBrokenTo(F_UNLCK, 44), false,
+                 {"(pass 44 of 44)" + kStopped}, keptOverwritten},
+        RaceCase{"opened_for_reading_during_a_pass_an_indexer_say", kSmall, leaseBrokenTo(F_RDLCK, 2), true, {}},
+        RaceCase{"really_opened_for_writing_during_a_pass", kLarge, openedDuringAPass(O_WRONLY), false,
+                 {"(pass 1 of 44)" + kStopped}},
+        RaceCase{"really_opened_for_reading_during_a_pass", kLarge, openedDuringAPass(O_RDONLY), true, {}},
+        RaceCase{"replaced_after_the_last_pass_before_the_delete", kSmall,
+                 atCloseOfPass(44,
+                               [](const TempDir& dir, const std::string& path) {
+                                   writeFile(dir.file("a/other"), "someone else's");
+                                   fs::rename(dir.file("a/other"), path);
+                               }),
+                 false,
+                 {"%s was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was "
+                  "deleted. Its content was already overwritten 44 times"},
+                 [](FaultyFileSystem&, const TempDir&, const std::string& path) {
+                     EXPECT_EQ(readFile(path), "someone else's");
+                 }}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace quellon::testing

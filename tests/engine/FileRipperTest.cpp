@@ -7,9 +7,11 @@
 #include <cstring>
 #include <numeric>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -19,11 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string kMissing =
+    " does not exist, so nothing was wiped. It may have been renamed, moved or wiped already.";
+
 const std::string kPatterns[] = {std::string("\0\0", 2), "0101010101\r\n", "********************\r\n", "\r\n"};
 
 struct SizeCase {
     const char* name;
-    long size; // -1: the file does not exist before the wipe
+    long size;
 };
 
 // Name the row in test output instead of dumping its bytes.
@@ -38,16 +43,15 @@ class WipeBySize : public WipeTest, public ::testing::WithParamInterface<SizeCas
 TEST_P(WipeBySize, OverwritesEveryPhaseThenLeavesCrLfAndDeletes)
 {
     const std::string path = dir.file("victim");
-    if (GetParam().size >= 0)
-        writeFile(path, repeated("secret!", static_cast<std::size_t>(GetParam().size)));
+    writeFile(path, repeated("secret!", static_cast<std::size_t>(GetParam().size)));
 
     // Look at the file as each pass closes it; keep the state at each phase's end.
     std::map<int, std::string> atPhaseEnd;
     std::size_t block = 0;
     int closes = 0;
     files.beforeClose = [&](int fd) {
-        if ((::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY)
-            return; // the read-back that checks the last pass, not a pass
+        if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY)
+            return; // not a pass
         ++closes;
         struct stat st {};
         ASSERT_EQ(::fstat(fd, &st), 0);
@@ -64,31 +68,33 @@ TEST_P(WipeBySize, OverwritesEveryPhaseThenLeavesCrLfAndDeletes)
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(closes, 44);
     EXPECT_EQ(beforeDelete, "\r\n");
-    const std::size_t extent = extentFor(static_cast<std::size_t>(std::max(GetParam().size, 0L)), block);
+    const std::size_t extent = extentFor(static_cast<std::size_t>(GetParam().size), block);
     for (int phase = 1; phase <= 3; ++phase)
         EXPECT_EQ(atPhaseEnd[phase], repeated(kPatterns[phase - 1], extent)) << "after phase " << phase;
     EXPECT_EQ(atPhaseEnd[4], "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WipeBySize,
-                         ::testing::Values(SizeCase{"missing_file_in_an_existing_folder", -1},
-                                           SizeCase{"empty", 0}, SizeCase{"one_byte", 1},
+                         ::testing::Values(SizeCase{"empty", 0}, SizeCase{"one_byte", 1},
                                            SizeCase{"a_hundred_bytes", 100}, SizeCase{"one_whole_block", 4096},
                                            SizeCase{"one_MiB", 1 << 20},
                                            SizeCase{"larger_than_the_write_buffer_and_not_block_aligned",
                                                     (9L << 20) + 3}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(WipeTest, SamePathTwiceWipesAndRecreatesWithoutReport)
+// The second wipe finds nothing: it says so and creates nothing.
+TEST_F(WipeTest, SamePathTwiceWipesThenReportsItGone)
 {
     const std::string path = dir.file("twice");
     writeFile(path, "data");
     ripper.CleanQuellon(path);
     EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(messages.shown.empty());
     ripper.CleanQuellon(path);
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_TRUE(messages.shown.empty());
-    EXPECT_EQ(files.count(FsCall::Unlink), 2);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({ENOENT, "\"" + path + "\"" + kMissing, "FileRipper"}));
+    EXPECT_EQ(files.count(FsCall::Unlink), 1);
 }
 
 TEST_F(WipeTest, ShortWritesAreContinuedNotTakenForSuccess)
@@ -106,16 +112,23 @@ TEST_F(WipeTest, ShortWritesAreContinuedNotTakenForSuccess)
     EXPECT_EQ(afterFirstPass.find('x'), std::string::npos);
 }
 
-TEST_F(WipeTest, SymbolicLinkOverwritesTheTargetAndDeletesTheLink)
+// A link chosen by the user is followed once: its file is wiped and deleted, then the link goes.
+TEST_F(WipeTest, SymbolicLinkWipesAndDeletesItsFileThenTheLink)
 {
     const std::string target = dir.file("target");
     const std::string link = dir.file("link");
     writeFile(target, std::string(5000, 's'));
-    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink("target", link.c_str()), 0);
+    std::string lastPass;
+    files.beforeUnlink = [&](const std::string& p) {
+        if (lastPass.empty())
+            lastPass = readFile(p);
+    };
     ripper.CleanQuellon(link);
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link)));
-    EXPECT_EQ(readFile(target), "\r\n");
+    EXPECT_EQ(lastPass, "\r\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
 }
 
 // One report with the exact text, and the thing left exactly as it was.
@@ -127,11 +140,156 @@ void expectOneRefusal(const RecordingMessageBox& messages, int number, const std
     EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({number, description, "FileRipper"}));
 }
 
+// Everything in a folder, for "left exactly as it was": each name with its type and content, or
+// where a link points.
+std::map<std::string, std::string> snapshot(const fs::path& folder)
+{
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().lexically_relative(folder).string();
+        if (entry.is_symlink())
+            out[name] = "-> " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file())
+            out[name] = readFile(entry.path().string());
+        else
+            out[name] = entry.is_directory() ? "<folder>" : "<other>";
+    }
+    return out;
+}
+
+// Paths that are refused before anything is opened for writing: one report, nothing changed.
+struct RefusalCase {
+    const char* name;
+    // Makes what the row needs in `dir` and returns the path to wipe ("" and `skip` set: not here).
+    std::function<std::string(const TempDir& dir, std::string& skip)> setUp;
+    FaultyFileSystem::Fault fault; // injected as well, when its errno is not 0
+    int number;
+    std::string description; // %s: the quoted path
+};
+
+void PrintTo(const RefusalCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class WipeRefusal : public WipeTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(WipeRefusal, ReportsOnceAndChangesNothing)
+{
+    const RefusalCase& c = GetParam();
+    std::string skip;
+    const std::string path = c.setUp(dir, skip);
+    if (!skip.empty())
+        GTEST_SKIP() << skip;
+    if (c.fault.error != 0)
+        files.failOn(c.fault);
+    const auto before = snapshot(dir.path());
+
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+
+    std::string description = c.description;
+    description.replace(description.find("%s"), 2, "\"" + path + "\"");
+    if (const std::size_t at = description.find("%d"); at != std::string::npos)
+        description.replace(at, 2, fs::canonical(dir.path()).string());
+    expectOneRefusal(messages, c.number, description);
+    EXPECT_EQ(files.count(FsCall::Open), 0) << "nothing is opened for writing";
+    EXPECT_EQ(files.count(FsCall::Unlink), 0);
+    (void)::umount2(dir.file("mounted").c_str(), MNT_DETACH);
+    EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+std::string plainFile(const TempDir& dir, std::string&)
+{
+    writeFile(dir.file("victim"), "keep me");
+    return dir.file("victim");
+}
+
+const std::string kCannotDelete = "%s cannot be deleted from its folder (Permission denied): it would have been "
+                                  "overwritten but left in place, so it was not wiped.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, WipeRefusal,
+    ::testing::Values(
+        RefusalCase{"missing_file_in_an_existing_folder", [](const TempDir& d, std::string&) { return d.file("Report.txt"); },
+                    {}, ENOENT, "%s" + kMissing},
+        RefusalCase{"missing_name_that_is_not_valid_utf8",
+                    [](const TempDir& d, std::string&) {
+                        writeFile(d.file("report.txt"), "the real file");
+                        return d.file("report\xFF.txt");
+                    },
+                    {}, ENOENT, "%s" + kMissing},
+        RefusalCase{"hard_link_with_one_other_name",
+                    [](const TempDir& d, std::string& skip) {
+                        writeFile(d.file("victim"), "shared");
+                        if (::link(d.file("victim").c_str(), d.file("snapshot").c_str()) != 0)
+                            skip = "no hard links here";
+                        return d.file("victim");
+                    },
+                    {}, EMLINK,
+                    "%s has 1 other name (hard link) sharing its content: wiping it would destroy that content under "
+                    "the other name too, so it was not wiped."},
+        RefusalCase{"hard_link_with_two_other_names",
+                    [](const TempDir& d, std::string& skip) {
+                        writeFile(d.file("victim"), "shared");
+                        if (::link(d.file("victim").c_str(), d.file("one").c_str()) != 0 ||
+                            ::link(d.file("victim").c_str(), d.file("two").c_str()) != 0)
+                            skip = "no hard links here";
+                        return d.file("victim");
+                    },
+                    {}, EMLINK,
+                    "%s has 2 other names (hard links) sharing its content: wiping it would destroy that content "
+                    "under the other names too, so it was not wiped."},
+        RefusalCase{"dangling_symbolic_link",
+                    [](const TempDir& d, std::string&) {
+                        fs::create_symlink("nowhere", d.file("dangling"));
+                        return d.file("dangling");
+                    },
+                    {}, ENOENT, "%s is a link to \"nowhere\" which does not exist, so nothing was wiped."},
+        RefusalCase{"symbolic_link_to_a_fifo",
+                    [](const TempDir& d, std::string&) {
+                        (void)::mkfifo(d.file("fifo").c_str(), 0600);
+                        fs::create_symlink("fifo", d.file("link"));
+                        return d.file("link");
+                    },
+                    {}, EINVAL, "%s is a link to \"%d/fifo\", which is not a regular file, so it was not wiped"},
+        RefusalCase{"folder_not_writable",
+                    plainFile, {FsCall::Access, 1, EACCES}, EACCES, kCannotDelete},
+        RefusalCase{"file_not_writable", plainFile, {FsCall::Access, 2, EACCES}, EACCES,
+                    "%s is read-only, so it was not wiped. Make it writable first if you mean to wipe it."},
+        RefusalCase{"file_not_readable_for_the_check_of_the_last_pass", plainFile, {FsCall::Access, 3, EACCES}, EACCES,
+                    "%s cannot be read, and the last pass must be read back to check it before the file is deleted, "
+                    "so it was not wiped."},
+        RefusalCase{"file_in_a_sticky_folder_owned_by_someone_else",
+                    [](const TempDir& d, std::string& skip) {
+                        const std::string folder = d.file("shared");
+                        fs::create_directory(folder);
+                        writeFile(folder + "/victim", "someone else's");
+                        if (::geteuid() == 0 || ::chmod(folder.c_str(), 01777) != 0 ||
+                            ::chown((folder + "/victim").c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0)
+                            skip = "needs to give a file away, which only root can, and root may delete anything";
+                        return folder + "/victim";
+                    },
+                    {}, EPERM, "%s cannot be deleted from its folder (Operation not permitted): it would have been "
+                               "overwritten but left in place, so it was not wiped."},
+        RefusalCase{"file_that_is_a_mount_point",
+                    [](const TempDir& d, std::string& skip) {
+                        // The same bytes in both, so that the folder reads the same with or without the mount.
+                        writeFile(d.file("mounted"), "precious");
+                        writeFile(d.file("source"), "precious");
+                        if (::geteuid() != 0 ||
+                            ::mount(d.file("source").c_str(), d.file("mounted").c_str(), nullptr, MS_BIND, nullptr) != 0)
+                            skip = "needs root to bind-mount a file";
+                        return d.file("mounted");
+                    },
+                    {}, EBUSY,
+                    "%s is a mount point: it cannot be deleted while something is mounted on it, so it was not wiped."}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 TEST_F(WipeTest, MissingFolderIsReportedAndNothingIsCreated)
 {
     const std::string path = dir.file("no-such-folder/file");
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneRefusal(messages, ENOENT, "Cannot create \"" + path + "\": No such file or directory");
+    expectOneRefusal(messages, ENOENT, "\"" + path + "\"" + kMissing);
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
@@ -141,7 +299,7 @@ TEST_F(WipeTest, DirectoryIsRefusedUntouched)
     fs::create_directory(path);
     writeFile(path + "/inside", "keep");
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneRefusal(messages, EINVAL, "\"" + path + "\" is not a regular file, so it was not wiped");
+    expectOneRefusal(messages, EISDIR, "\"" + path + "\" is a folder, so it was not wiped. Quellon wipes files, one at a time.");
     EXPECT_EQ(readFile(path + "/inside"), "keep");
 }
 
@@ -188,7 +346,8 @@ TEST_F(WipeTest, ReadOnlyFileIsReportedUnchanged)
     writeFile(path, "precious");
     fs::permissions(path, fs::perms::owner_read);
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneRefusal(messages, EACCES, "Cannot open \"" + path + "\" for writing: Permission denied");
+    expectOneRefusal(messages, EACCES,
+                     "\"" + path + "\" is read-only, so it was not wiped. Make it writable first if you mean to wipe it.");
     EXPECT_EQ(readFile(path), "precious");
 }
 

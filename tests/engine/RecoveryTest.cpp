@@ -1,13 +1,18 @@
 // What a recovery program would find: wipe a file of unique markers on a loop-mounted image, unmount,
 // and search the raw image. A file removed with a plain unlink is the control: its markers must
 // still be found, or the search proves nothing.
+#include "FaultyFileSystem.h"
+#include "FileRipper.h"
 #include "LoopImage.h"
+#include "RecordingMessageBox.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <sys/wait.h>
@@ -134,6 +139,104 @@ INSTANTIATE_TEST_SUITE_P(
         FileSystemCase{"btrfs_is_refused", "mkfs.btrfs", 128, "mkfs.btrfs -q -f", "", true},
         FileSystemCase{"ext4_with_journalled_data_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=journal",
                        true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Another program acting at the worst moment, played through the file layer's hooks, on a real
+// image: either a true success with no marker of the wiped file left, or one report with the file
+// kept. The control is removed with a plain unlink and must still be found.
+enum class Attack {
+    FolderSwappedForALinkBeforeTheDelete, // to a folder holding a file of the same name
+    DataAppendedBetweenPasses,
+};
+
+struct AttackCase {
+    const char* name;
+    Attack attack;
+};
+
+void PrintTo(const AttackCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class RecoveryUnderAttack : public ::testing::TestWithParam<AttackCase> {};
+
+TEST_P(RecoveryUnderAttack, TrueSuccessOrOneReportAndNoMarkerOfTheOldContentLeft)
+{
+    namespace fs = std::filesystem;
+    if (std::string why = LoopImage::whyUnavailable("mkfs.ext4"); !why.empty())
+        GTEST_SKIP() << "recovery test skipped: " << why;
+    TempDir dir;
+    LoopImage image(dir.path().string(), 64, "mkfs.ext4 -q -F", "");
+    ASSERT_TRUE(image.error().empty()) << image.error();
+
+    const fs::path mnt = image.mountPoint();
+    fs::create_directory(mnt / "a");
+    fs::create_directory(mnt / "b");
+    const std::string wiped = (mnt / "a" / "secret.txt").string();
+    const std::string other = (mnt / "b" / "secret.txt").string();
+    const std::string control = (mnt / "control.txt").string();
+    const std::string othersContent = markerFile("QLNOTHR-");
+    writeFile(wiped, markerFile("QLNWIPE-"));
+    writeFile(other, othersContent);
+    writeFile(control, markerFile("QLNCTRL-"));
+    ASSERT_TRUE(runCommand("sync"));
+
+    PosixFileSystem real;
+    FaultyFileSystem files{real};
+    RecordingMessageBox messages;
+    FileRipper ripper{messages, files};
+    constexpr std::size_t kAppended = 16384;
+    int closes = 0;
+    if (GetParam().attack == Attack::FolderSwappedForALinkBeforeTheDelete) {
+        files.beforeUnlink = [&](const std::string&) {
+            fs::rename(mnt / "a", mnt / "a-moved");
+            fs::create_directory_symlink("b", mnt / "a");
+        };
+    } else {
+        files.beforeClose = [&](int) {
+            if (++closes != 3)
+                return;
+            std::ofstream out(wiped, std::ios::binary | std::ios::app);
+            const std::string markers = markerFile("QLNAPPD-");
+            out << markers.substr(0, kAppended * 16);
+        };
+    }
+
+    const WipeOutcome outcome = ripper.Wipe(wiped, nullptr);
+    files.beforeUnlink = nullptr;
+    files.beforeClose = nullptr;
+    ASSERT_EQ(std::remove(control.c_str()), 0);
+
+    if (GetParam().attack == Attack::FolderSwappedForALinkBeforeTheDelete) {
+        EXPECT_EQ(outcome, WipeOutcome::Wiped);
+        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_EQ(readFile(other), othersContent) << "the same-named file in the other folder was touched";
+        EXPECT_FALSE(fs::exists(mnt / "a-moved" / "secret.txt")) << "the file asked for is still there";
+    } else {
+        EXPECT_EQ(outcome, WipeOutcome::Failed);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_NE(messages.shown[0].prompt.find("was lengthened from"), std::string::npos) << messages.shown[0].prompt;
+        EXPECT_TRUE(fs::exists(wiped)) << "the file with the appended data must be kept, as the report says";
+    }
+    ASSERT_TRUE(image.unmount());
+
+    const std::size_t controlFound = image.countInImage("QLNCTRL-");
+    const std::size_t wipedFound = image.countInImage("QLNWIPE-");
+    std::printf("%s: %zu wiped-file markers left, %zu control markers found\n", GetParam().name, wipedFound,
+                controlFound);
+    EXPECT_GT(controlFound, 0u) << "the control's markers vanished: the search proves nothing";
+    EXPECT_EQ(wipedFound, 0u) << "markers of the wiped file are still on the device";
+    if (GetParam().attack == Attack::FolderSwappedForALinkBeforeTheDelete)
+        EXPECT_GE(image.countInImage("QLNOTHR-"), static_cast<std::size_t>(kMarkers));
+    else
+        EXPECT_GE(image.countInImage("QLNAPPD-"), kAppended) << "the appended data is in the kept file";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Attacks, RecoveryUnderAttack,
+    ::testing::Values(AttackCase{"folder_swapped_for_a_link_before_the_delete", Attack::FolderSwappedForALinkBeforeTheDelete},
+                      AttackCase{"data_appended_between_passes", Attack::DataAppendedBetweenPasses}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

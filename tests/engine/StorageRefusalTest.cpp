@@ -97,7 +97,8 @@ TEST_P(OnRealStorage, RefusedUntouchedOrWiped)
         EXPECT_EQ(outcome, WipeOutcome::Failed);
         ASSERT_EQ(messages.shown.size(), 1u);
         EXPECT_EQ(messages.shown[0].prompt,
-                  ErrorReportText({EOPNOTSUPP, "\"" + path + "\" " + c.why + ", so it was not wiped", "FileRipper"}));
+                  ErrorReportText({EOPNOTSUPP, "\"" + path + "\" " + c.why + ", so it was not wiped." + kSeeTheReadme,
+                                   "FileRipper"}));
         EXPECT_EQ(files.count(FsCall::Write), 0);
         EXPECT_EQ(readFile(path), contents);
     }

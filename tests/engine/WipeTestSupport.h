@@ -13,6 +13,9 @@
 
 namespace quellon::testing {
 
+// What a refusal of storage that an overwrite cannot reach tells the user to do.
+inline const std::string kSeeTheReadme = " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";
+
 // A FileRipper on the real file system seen through a FaultyFileSystem, with a recording message
 // box, and a fresh temporary folder for the test's files.
 class WipeTest : public ::testing::Test {

@@ -17,7 +17,7 @@ int FaultyFileSystem::enter(FsCall call)
     log.push_back(call);
     const int n = ++counts_[call];
     for (const Fault& fault : faults_) {
-        if (fault.call != call || fault.nth != n)
+        if (fault.call != call || n < fault.nth || n >= fault.nth + fault.times)
             continue;
         if (fault.partial) {
             halfWrite_ = true;
@@ -31,15 +31,60 @@ int FaultyFileSystem::enter(FsCall call)
     return 0;
 }
 
-int FaultyFileSystem::Open(const std::string& path, int flags, mode_t mode)
+int FaultyFileSystem::OpenAt(int folder, const std::string& name, int flags, mode_t mode)
 {
-    const bool look = (flags & O_PATH) != 0;
-    if (int err = enter(look ? FsCall::Look : FsCall::Open))
+    const bool isFolder = (flags & O_DIRECTORY) != 0;
+    const bool look = isFolder || (flags & O_PATH) != 0;
+    if (int err = enter(isFolder ? FsCall::OpenFolder : look ? FsCall::Look : FsCall::Open))
         return -err;
-    const int fd = real_.Open(path, flags, mode);
+    const int fd = real_.OpenAt(folder, name, flags, mode);
     if (look && fd >= 0)
         lookingFds_.insert(fd);
+    if (isFolder && fd >= 0)
+        folders_[fd] = name;
     return fd;
+}
+
+int FaultyFileSystem::Reopen(int fd, int flags)
+{
+    if (int err = enter(FsCall::Open))
+        return -err;
+    return real_.Reopen(fd, flags);
+}
+
+int FaultyFileSystem::StatAt(int folder, const std::string& name, struct stat& st)
+{
+    if (int err = enter(FsCall::StatAt))
+        return -err;
+    return real_.StatAt(folder, name, st);
+}
+
+int FaultyFileSystem::Access(int folder, const std::string& name, int mode)
+{
+    if (int err = enter(FsCall::Access))
+        return -err;
+    return real_.Access(folder, name, mode);
+}
+
+int FaultyFileSystem::ResolvePath(const std::string& path, std::string& resolved)
+{
+    if (int err = enter(FsCall::Resolve))
+        return -err;
+    return real_.ResolvePath(path, resolved);
+}
+
+int FaultyFileSystem::ReadLink(const std::string& path, std::string& target)
+{
+    if (int err = enter(FsCall::ReadLink))
+        return -err;
+    return real_.ReadLink(path, target);
+}
+
+int FaultyFileSystem::IsMountRoot(int fd)
+{
+    if (int err = enter(FsCall::MountRoot))
+        return -err;
+    return real_.IsMountRoot(fd);
 }
 
 int FaultyFileSystem::Stat(int fd, struct stat& st)
@@ -110,6 +155,7 @@ int FaultyFileSystem::AwaitWriteback(int fd, off_t offset, off_t length)
 
 int FaultyFileSystem::Close(int fd)
 {
+    folders_.erase(fd);
     if (lookingFds_.erase(fd) != 0) {
         const int err = enter(FsCall::Look);
         const int rc = real_.Close(fd);
@@ -123,13 +169,16 @@ int FaultyFileSystem::Close(int fd)
     return err ? -err : rc;
 }
 
-int FaultyFileSystem::Unlink(const std::string& path)
+int FaultyFileSystem::UnlinkAt(int folder, const std::string& name)
 {
-    if (beforeUnlink)
-        beforeUnlink(path);
+    if (beforeUnlink) {
+        auto it = folders_.find(folder);
+        const std::string where = it == folders_.end() ? std::string() : it->second;
+        beforeUnlink(where.empty() || where == "." ? name : where == "/" ? "/" + name : where + "/" + name);
+    }
     if (int err = enter(FsCall::Unlink))
         return -err;
-    return real_.Unlink(path);
+    return real_.UnlinkAt(folder, name);
 }
 
 int FaultyFileSystem::SetLease(int fd, int type)
@@ -137,6 +186,23 @@ int FaultyFileSystem::SetLease(int fd, int type)
     if (int err = enter(FsCall::Lease))
         return -err;
     return real_.SetLease(fd, type);
+}
+
+int FaultyFileSystem::GetLease(int fd)
+{
+    if (int err = enter(FsCall::GetLease))
+        return -err;
+    int type = real_.GetLease(fd);
+    if (alterLease && type >= 0)
+        alterLease(type, count(FsCall::GetLease));
+    return type;
+}
+
+int FaultyFileSystem::SetStatusFlags(int fd, int flags)
+{
+    if (int err = enter(FsCall::SetFlags))
+        return -err;
+    return real_.SetStatusFlags(fd, flags);
 }
 
 int FaultyFileSystem::GetAttributes(int fd, unsigned& flags)
@@ -172,11 +238,11 @@ int FaultyFileSystem::DropCache(int fd)
     return real_.DropCache(fd);
 }
 
-int FaultyFileSystem::SyncFolder(const std::string& path)
+int FaultyFileSystem::SyncFolder(int folder)
 {
     if (int err = enter(FsCall::SyncFolder))
         return -err;
-    return real_.SyncFolder(path);
+    return real_.SyncFolder(folder);
 }
 
 } // namespace quellon::testing

@@ -12,11 +12,13 @@
 namespace quellon::testing {
 
 // The kinds of call the engine makes to its file system.
-// Opening a path only to look at it (O_PATH) and closing that descriptor count as Look, so that
-// Open and Close count the descriptors that reach the file's data: one of each per pass.
+// Opening a file only to name it (O_PATH) and closing that descriptor count as Look, opening a
+// folder as OpenFolder (its close as Look), so that Open (opening the named file again, Reopen)
+// and Close count the descriptors that reach the file's data: one of each per pass.
 enum class FsCall {
     Look, Open, Stat, StatFs, Write, Read, Sync, Truncate, Writeback, AwaitWriteback, Close, Unlink,
-    Lease, Attributes, Extents, MountOptions, DropCache, SyncFolder
+    Lease, Attributes, Extents, MountOptions, DropCache, SyncFolder,
+    OpenFolder, StatAt, Access, Resolve, ReadLink, MountRoot, GetLease, SetFlags
 };
 
 // Wraps the real file system. It counts calls by kind, can make the Nth call of a kind fail with a
@@ -29,6 +31,7 @@ public:
         int nth;             // 1-based count of that kind of call
         int error;           // errno to return
         bool partial = false; // writes: write half this time, return `error` on the next write
+        int times = 1;        // how many calls in a row, from the nth, fail
     };
 
     explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
@@ -38,8 +41,12 @@ public:
 
     // Called with the open descriptor just before each close that the engine makes.
     std::function<void(int fd)> beforeClose;
-    // Called with the path just before the engine deletes it.
+    // Called with the path just before the engine deletes it: the folder as the engine opened it,
+    // a slash and the name.
     std::function<void(const std::string& path)> beforeUnlink;
+    // Changes what asking for the lease's state answered (say, F_UNLCK: another program opened
+    // the file for writing); `nth` counts those questions from 1.
+    std::function<void(int& type, int nth)> alterLease;
     // Change what the real file system answered, to show the engine facts this machine lacks:
     // the statfs of a file (say, the magic number of another file system), a mount's type and
     // options, or the bytes of a read (`got` is what the read returned and may be changed too).
@@ -49,7 +56,13 @@ public:
     // Every call in order, for tests that check what ran after a failure.
     std::vector<FsCall> log;
 
-    [[nodiscard]] int Open(const std::string& path, int flags, mode_t mode) override;
+    [[nodiscard]] int OpenAt(int folder, const std::string& name, int flags, mode_t mode) override;
+    [[nodiscard]] int Reopen(int fd, int flags) override;
+    [[nodiscard]] int StatAt(int folder, const std::string& name, struct stat& st) override;
+    [[nodiscard]] int Access(int folder, const std::string& name, int mode) override;
+    [[nodiscard]] int ResolvePath(const std::string& path, std::string& resolved) override;
+    [[nodiscard]] int ReadLink(const std::string& path, std::string& target) override;
+    [[nodiscard]] int IsMountRoot(int fd) override;
     [[nodiscard]] int Stat(int fd, struct stat& st) override;
     [[nodiscard]] int StatFs(int fd, struct statfs& st) override;
     [[nodiscard]] ssize_t WriteAt(int fd, const void* data, size_t size, off_t offset) override;
@@ -59,13 +72,15 @@ public:
     [[nodiscard]] int StartWriteback(int fd, off_t offset, off_t length) override;
     [[nodiscard]] int AwaitWriteback(int fd, off_t offset, off_t length) override;
     [[nodiscard]] int Close(int fd) override;
-    [[nodiscard]] int Unlink(const std::string& path) override;
+    [[nodiscard]] int UnlinkAt(int folder, const std::string& name) override;
     [[nodiscard]] int SetLease(int fd, int type) override;
+    [[nodiscard]] int GetLease(int fd) override;
+    [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
     [[nodiscard]] int MapExtents(int fd, struct fiemap& map) override;
     [[nodiscard]] int MountOptions(dev_t device, std::string& type, std::string& options) override;
     [[nodiscard]] int DropCache(int fd) override;
-    [[nodiscard]] int SyncFolder(const std::string& path) override;
+    [[nodiscard]] int SyncFolder(int folder) override;
 
 private:
     // Counts the call; returns the errno to inject (0 for none).
@@ -75,6 +90,7 @@ private:
     std::vector<Fault> faults_;
     std::map<FsCall, int> counts_;
     std::set<int> lookingFds_;
+    std::map<int, std::string> folders_; // open folder descriptors and the paths they were opened by
     int pendingWriteError_ = 0;
     bool halfWrite_ = false;
 };
