@@ -27,6 +27,8 @@
 namespace quellon::uitest {
 namespace {
 
+using quellon::test::PrintTo;
+
 enum class Face {
     Default,     // the window's one default font
     Bold975,     // sans-serif 9.75 pt bold
@@ -43,11 +45,6 @@ struct ControlRow {
     const char* accessibleName;       // what a screen reader calls it (nullptr: not checked)
     const char* accessibleDescription;
 };
-
-void PrintTo(const ControlRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 const ControlRow kControls[] = {
     {"Label1", "frmQuellon", {125, 16, 289, 17}, "Enter the file or files that you want to wipe, in the box below",
@@ -308,11 +305,6 @@ struct PlacementRow {
     QPoint expected;
 };
 
-void PrintTo(const PlacementRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
 // Centred on the screen's free area; where the window does not fit, its title bar stays on screen.
 const PlacementRow kPlacements[] = {
     {"CentredOnALargeScreen", {0, 0, 1920, 1050}, {541, 446}, {689, 302}},
@@ -374,11 +366,6 @@ struct KeyRow {
     int flags;
     const char* title;
 };
-
-void PrintTo(const KeyRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 // With an empty queue each command answers with a box of its own, which tells which one ran.
 const KeyRow kKeys[] = {

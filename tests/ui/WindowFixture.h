@@ -9,6 +9,7 @@
 #include "LinkOpener.h"
 #include "MessageBox.h"
 #include "OpenFileDialog.h"
+#include "Rows.h"
 #include "frmQuellon.h"
 
 #include <QStringList>
@@ -124,11 +125,6 @@ inline constexpr const char* kSessionSwitch = "--scripted-session";
 // Returns 0 when all of that went as a user would see it, 1 (with the reason on stderr) otherwise.
 int RunSession(const QString& path);
 
-// Names a row of a parameterised test after its `name` field.
-template <typename Row>
-std::string RowName(const ::testing::TestParamInfo<Row>& row)
-{
-    return row.param.name;
-}
+using quellon::test::RowName;
 
 } // namespace quellon::uitest
