@@ -22,24 +22,17 @@ namespace {
 
 constexpr int kTickMs = 50;
 
-bool IsUserInput(QEvent::Type type)
+// The user's input that Qt does not deliver as a QInputEvent.
+bool IsOtherInput(QEvent::Type type)
 {
     switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
+    case QEvent::InputMethod:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
     case QEvent::Drop:
+    case QEvent::Gesture:
+    case QEvent::GestureOverride:
         return true;
     default:
         return false;
@@ -168,13 +161,13 @@ void WipeRun::Tick()
 bool WipeRun::eventFilter(QObject* watched, QEvent* event)
 {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr || (widget != &window_ && !window_.isAncestorOf(widget)))
+    if (widget == nullptr || widget->window() != &window_)
         return false;
     if (event->type() == QEvent::Close && widget == &window_) {
         event->ignore();
         return true;
     }
-    return IsUserInput(event->type());
+    return event->isInputEvent() || IsOtherInput(event->type());
 }
 
 } // namespace quellon

@@ -24,7 +24,7 @@ class WipeProgressDialog;
 // the object lives:
 // - each Wipe runs FileRipper::Wipe on a worker thread (QtConcurrent::run, watched by a
 //   QFutureWatcher) while the UI thread goes on handling events, so the window repaints;
-// - the window takes no input (mouse, keys, access keys) and ignores close requests, so no other command
+// - the window takes no input (see eventFilter) and ignores close requests, so no other command
 //   can start and no file is left half-handled;
 // - once the run has lasted kDialogDelay, the modal progress dialog comes up (never over a message
 //   box that is up) and follows the wipe; its Cancel asks the engine to stop after the pass under way.
@@ -58,6 +58,14 @@ public:
     void Finish();
 
 protected:
+    // Swallows the user's input to the main window and its controls, and its close requests. Input
+    // is every QInputEvent (keys and access-key overrides, mouse buttons, moves and hovering, wheel,
+    // touch, tablet, native gestures, context-menu requests) and the input Qt delivers otherwise:
+    // Shortcut (access keys), InputMethod (text from an input method), DragEnter/DragMove/Drop and
+    // Gesture/GestureOverride. Everything else (painting, layout, focus, timers, show and hide)
+    // passes, so the window keeps drawing itself.
+    // Only widgets whose window() is the main window are filtered: the progress dialog and the
+    // message boxes are windows of their own (parented to it, but top-level), so they take input.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -207,6 +208,7 @@ struct Seen {
     bool pokedBeforeDialog = false;
     bool closeAcceptedBeforeDialog = false;
     bool closeAcceptedWithDialog = false;
+    bool selectionMovedByPoke = false;
 };
 
 TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
@@ -217,12 +219,16 @@ TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
     // Slow every pass a little, so the run lasts well over half a second on any disk.
     files.beforeClose = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(15)); };
 
-    // Everything a user might try during the run: none of it may act.
+    // Everything a user might try during the run: none of it may act. Text from an input method
+    // would otherwise move the list's selection to the next entry that starts with it.
     const auto poke = [this] {
         QTest::mouseClick(child<QAbstractButton>("Remove"), Qt::LeftButton);
         QTest::mouseClick(child<QAbstractButton>("CLEARbtn"), Qt::LeftButton);
         QTest::keyClick(list(), Qt::Key_Q, Qt::AltModifier);
         QTest::keyClick(list(), Qt::Key_R, Qt::AltModifier);
+        QInputMethodEvent typed;
+        typed.setCommitString(QStringLiteral("/"));
+        QApplication::sendEvent(list(), &typed);
         return window->windowHandle()->close();
     };
 
@@ -235,7 +241,9 @@ TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
         if (progress == nullptr) {
             if (!seen.pokedBeforeDialog && clock.elapsed() >= 100) {
                 seen.pokedBeforeDialog = true;
+                const int wiping = selectedRow();
                 seen.closeAcceptedBeforeDialog = poke();
+                seen.selectionMovedByPoke = selectedRow() != wiping;
             }
             return;
         }
@@ -257,6 +265,7 @@ TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
     EXPECT_GE(seen.firstShownAfterMs, 450) << "the dialog waits about half a second";
     EXPECT_TRUE(seen.pokedBeforeDialog);
     EXPECT_FALSE(seen.closeAcceptedBeforeDialog);
+    EXPECT_FALSE(seen.selectionMovedByPoke) << "the entry being wiped stays selected";
     EXPECT_FALSE(seen.closeAcceptedWithDialog);
     EXPECT_TRUE(window->isVisible());
 
