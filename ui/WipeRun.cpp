@@ -7,11 +7,14 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QWidget>
+#include <QtConcurrentRun>
 
 #include <cerrno>
+#include <functional>
 #include <new>
-#include <thread>
+#include <utility>
 
 namespace quellon {
 
@@ -19,27 +22,38 @@ namespace {
 
 constexpr int kTickMs = 50;
 
-bool IsUserInput(QEvent::Type type)
+// The user's input that Qt does not deliver as a QInputEvent.
+bool IsOtherInput(QEvent::Type type)
 {
     switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
+    case QEvent::InputMethod:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
     case QEvent::Drop:
+    case QEvent::Gesture:
+    case QEvent::GestureOverride:
         return true;
     default:
         return false;
+    }
+}
+
+// What the worker hands back for one file.
+struct Ended {
+    WipeOutcome outcome = WipeOutcome::Failed;
+    std::optional<ErrorInfo> error; // the engine threw instead of reporting
+};
+
+// Worker thread: wipes `path` and turns what the engine may throw into an error.
+Ended WipeOnWorker(FileRipper& ripper, const std::string& path, WipeObserver& observer)
+{
+    try {
+        return {ripper.Wipe(path, &observer), std::nullopt};
+    } catch (const std::bad_alloc&) {
+        return {WipeOutcome::Failed, ErrorInfo{ENOMEM, "Not enough memory to wipe \"" + path + "\"", "frmQuellon"}};
+    } catch (const std::exception& e) {
+        return {WipeOutcome::Failed, ErrorInfo{EIO, e.what(), "frmQuellon"}};
     }
 }
 
@@ -93,21 +107,23 @@ WipeOutcome WipeRun::Wipe(const std::string& path, int entry, int entries, std::
     observer_.Reset();
     Tick();
 
-    WipeOutcome outcome = WipeOutcome::Failed;
     QEventLoop loop;
-    std::thread worker([&] {
-        try {
-            outcome = ripper_.Wipe(path, &observer_);
-        } catch (const std::bad_alloc&) {
-            error = ErrorInfo{ENOMEM, "Not enough memory to wipe \"" + path + "\"", "frmQuellon"};
-        } catch (const std::exception& e) {
-            error = ErrorInfo{EIO, e.what(), "frmQuellon"};
-        }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
+    QFutureWatcher<Ended> worker;
+    connect(&worker, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    worker.setFuture(QtConcurrent::run(WipeOnWorker, std::ref(ripper_), path, std::ref(observer_)));
     loop.exec();
-    worker.join();
-    return outcome;
+    if (!worker.isFinished()) {
+        // Something else ended the loop (QCoreApplication::exit() ends every loop of the thread, and
+        // until the application's own loop runs again, a new one ends at once): the application is
+        // leaving. Stop after the pass under way, and keep serving events until the worker is done,
+        // since it may be waiting for an error box.
+        observer_.cancel = true;
+        while (!worker.isFinished())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    Ended ended = worker.result();
+    error = std::move(ended.error);
+    return ended.outcome;
 }
 
 bool WipeRun::CancelRequested() const
@@ -149,13 +165,13 @@ void WipeRun::Tick()
 bool WipeRun::eventFilter(QObject* watched, QEvent* event)
 {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr || (widget != &window_ && !window_.isAncestorOf(widget)))
+    if (widget == nullptr || widget->window() != &window_)
         return false;
     if (event->type() == QEvent::Close && widget == &window_) {
         event->ignore();
         return true;
     }
-    return IsUserInput(event->type());
+    return event->isInputEvent() || IsOtherInput(event->type());
 }
 
 } // namespace quellon

@@ -24,13 +24,20 @@ class WipeProgressDialog;
 
 // What a Wipe All run needs around the engine so that the window never looks hung. For as long as
 // the object lives:
-// - each Wipe runs FileRipper::Wipe on a worker thread while the UI thread goes on handling events,
-//   so the window repaints;
-// - the window takes no input (mouse, keys, access keys) and ignores close requests, so no other
-//   command can start and no file is left half-handled;
+// - each Wipe runs FileRipper::Wipe on a worker thread (QtConcurrent::run, watched by a
+//   QFutureWatcher) while the UI thread goes on handling events, so the window repaints;
+// - the window takes no input (see eventFilter) and ignores close requests, so no other command
+//   can start and no file is left half-handled;
 // - once the run has lasted kDialogDelay, the modal progress dialog comes up (never over a message
 //   box that is up) and follows the wipe, weighing each entry by its length as it was when the run
 //   began; its Cancel asks the engine to stop after the pass under way.
+//
+// Threads: the worker may wait for the UI thread (the engine's error boxes are shown there, through
+// UiThreadMessageBox, and the worker blocks until they are answered); the UI thread never waits for
+// the worker. Wipe hands back only once the worker has finished, and until then the UI thread keeps
+// handling events, whatever ends its local loop: when something else ends it early, such as
+// QCoreApplication::exit(), the run is cancelled as by Cancel and events are still served, so a box
+// the worker waits for is still shown and answered.
 class WipeRun final : public QObject {
 public:
     static constexpr int kDialogDelayMs = 500;
@@ -44,6 +51,7 @@ public:
 
     // Wipes `path`, entry `entry` (from 0) of `entries`, and returns how that ended once the worker
     // is done. If the engine threw instead, the failure is in `error` and the outcome is Failed.
+    // UI thread only.
     WipeOutcome Wipe(const std::string& path, int entry, int entries, std::optional<ErrorInfo>& error);
 
     // Whether the user asked the run to stop.
@@ -54,6 +62,14 @@ public:
     void Finish();
 
 protected:
+    // Swallows the user's input to the main window and its controls, and its close requests. Input
+    // is every QInputEvent (keys and access-key overrides, mouse buttons, moves and hovering, wheel,
+    // touch, tablet, native gestures, context-menu requests) and the input Qt delivers otherwise:
+    // Shortcut (access keys), InputMethod (text from an input method), DragEnter/DragMove/Drop and
+    // Gesture/GestureOverride. Everything else (painting, layout, focus, timers, show and hide)
+    // passes, so the window keeps drawing itself.
+    // Only widgets whose window() is the main window are filtered: the progress dialog and the
+    // message boxes are windows of their own (parented to it, but top-level), so they take input.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
