@@ -242,6 +242,17 @@ QAccessibleInterface* AddressAccessibleFor(const QString& className, QObject* ob
     return new AddressAccessible(label);
 }
 
+// Makes screen readers see the contact address as a link. Must run before any control exists: a
+// screen reader's view of a widget is made once and then kept.
+void InstallAddressAccessible()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(AddressAccessibleFor);
+        return true;
+    }();
+    static_cast<void>(installed);
+}
+
 template <typename Control>
 Control* Place(QWidget* parent, const char* name, const QRect& geometry)
 {
@@ -366,12 +377,23 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
       files_(services.files)
 {
     setObjectName(QStringLiteral("frmQuellon"));
-    // Before any control exists: a screen reader's view of a widget is made once and then kept.
-    static const bool addressFactoryInstalled = [] {
-        QAccessible::installFactory(AddressAccessibleFor);
-        return true;
-    }();
-    static_cast<void>(addressFactoryInstalled);
+    InstallAddressAccessible(); // before any control exists
+    SetTitleAndIcon();
+    BuildLayout();
+    ApplyFonts();
+    ApplyTextColours();
+    NameForScreenReaders();
+    OrderTabStops();
+    WireHandlers();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(CentredOnScreen(screen->availableGeometry(), size()));
+
+    Form_Load();
+}
+
+void frmQuellon::SetTitleAndIcon()
+{
     setWindowTitle(QStringLiteral("Quellon v 1.0"));
     QIcon icon;
     icon.addFile(QStringLiteral(":/quellon/icon-16.png"), QSize(16, 16));
@@ -379,6 +401,10 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     icon.addFile(QStringLiteral(":/quellon/icon-32@2x.png"), QSize(64, 64));
     icon.addFile(QStringLiteral(":/quellon/icon-32@3x.png"), QSize(96, 96));
     setWindowIcon(icon);
+}
+
+void frmQuellon::BuildLayout()
+{
     setFixedSize(Twips(0, 0, 8085, 6240).size());
 
     Label1 = PlaceLabel(this, "Label1",
@@ -414,21 +440,23 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
 
     Label4 = PlaceLabel(this, "Label4", QString::fromLatin1(kSupportAddress), Twips(120, 6000, 2535, 255));
     Label4->setCursor(Qt::PointingHandCursor);
-    Label4->installEventFilter(this);
 
     Image1 = Place<Picture>(this, "Image1", Twips(5640, 3360, 2340, 2355));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
-    ApplyFonts();
-    ApplyTextColours();
-
-    // What a screen reader says; the address also says what a click on it does.
+void frmQuellon::NameForScreenReaders()
+{
+    // The address also says what a click on it does.
     List1->setAccessibleName(Label1->text());
     Image1->setAccessibleName(QStringLiteral("WIPE \u2014 Files Securely"));
     Label4->setAccessibleName(QStringLiteral("Send e-mail to ") + Label4->text());
     Label4->setAccessibleDescription(QStringLiteral("Opens your mail program with a new message to this address."));
+}
 
-    // Tab goes through the queue's commands before the others; "&Remove..." comes before "Add...".
+void frmQuellon::OrderTabStops()
+{
+    // The queue's commands before the others; "&Remove..." comes before "Add...".
     setTabOrder(List1, Remove);
     setTabOrder(Remove, BROWSE);
     setTabOrder(BROWSE, CLEARbtn);
@@ -436,17 +464,16 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     setTabOrder(Delete, Quit);
     setTabOrder(Quit, optcls);
     List1->setFocus();
+}
 
+void frmQuellon::WireHandlers()
+{
     connect(BROWSE, &QPushButton::clicked, this, &frmQuellon::BROWSE_Click);
     connect(Remove, &QPushButton::clicked, this, &frmQuellon::Remove_Click);
     connect(CLEARbtn, &QPushButton::clicked, this, &frmQuellon::CLEARbtn_Click);
     connect(Delete, &QPushButton::clicked, this, &frmQuellon::Delete_Click);
     connect(Quit, &QPushButton::clicked, this, &frmQuellon::Quit_Click);
-
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(CentredOnScreen(screen->availableGeometry(), size()));
-
-    Form_Load();
+    Label4->installEventFilter(this); // its click, in eventFilter
 }
 
 frmQuellon::~frmQuellon() = default;

@@ -102,6 +102,16 @@ private:
     // Every entry of List1, top to bottom, as the paths handed to the engine.
     [[nodiscard]] std::vector<std::string> QueuePaths() const;
 
+    // The title, and the icon drawn for screens scaled by 1, 2 and 3.
+    void SetTitleAndIcon();
+    // Every control in its place, with its caption, inside a window of fixed size (laid out in twips).
+    void BuildLayout();
+    // What a screen reader calls the list, the picture and the address.
+    void NameForScreenReaders();
+    // Tab's way through the controls, starting from the list, which takes the focus.
+    void OrderTabStops();
+    // The buttons' and the address's clicks to their handlers.
+    void WireHandlers();
     // The window's fonts: one default font for the controls without a face of their own, chosen so
     // that all their captions fit, and the 9.75 pt face of the emphasised captions.
     void ApplyFonts();

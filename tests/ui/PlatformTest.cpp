@@ -37,6 +37,8 @@
 namespace quellon::uitest {
 namespace {
 
+using quellon::test::PrintTo;
+
 // Waits for a modal widget of type Dialog to come up while the code under test blocks in its event
 // loop, and hands it to `answer`, which must close it.
 template <typename Dialog>
@@ -78,11 +80,6 @@ struct BoxRow {
     QMessageBox::StandardButton defaultButton;
     int result;
 };
-
-void PrintTo(const BoxRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 const BoxRow kBoxes[] = {
     {"ErrorWithoutTitleCarriesTheProgramsTitle", "There is nothing to delete.", 0x10, "", Answer::Ok,
@@ -161,8 +158,7 @@ TEST_P(RealMessageBox, ShowsWhatItWasAskedAndAnswersWithTheButtonPressed)
     EXPECT_EQ(result, row.result);
 }
 
-INSTANTIATE_TEST_SUITE_P(Boxes, RealMessageBox, ::testing::ValuesIn(kBoxes),
-                         RowName<BoxRow>);
+INSTANTIATE_TEST_SUITE_P(Boxes, RealMessageBox, ::testing::ValuesIn(kBoxes), RowName<BoxRow>);
 
 // How `label`'s text is laid out, wrapping where it must, in the width the label has: the lines
 // and the height it takes, asked of a label set up like it (the line height learnt from one and two
@@ -263,11 +259,6 @@ struct FilterRow {
     QStringList expected;
 };
 
-void PrintTo(const FilterRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
 const FilterRow kFilters[] = {
     {"StarDotStarMeansEveryFile", "All Files(*.*)|*.*", {QStringLiteral("All Files(*.*) (*)")}},
     {"SeveralPairsAndGlobs",
@@ -285,8 +276,7 @@ TEST_P(FilterTranslation, GivesQtsForm)
     EXPECT_EQ(QtNameFilters(GetParam().filter), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Filters, FilterTranslation, ::testing::ValuesIn(kFilters),
-                         RowName<FilterRow>);
+INSTANTIATE_TEST_SUITE_P(Filters, FilterTranslation, ::testing::ValuesIn(kFilters), RowName<FilterRow>);
 
 // One use of the real dialog: what it showed, and the FileName it reported afterwards.
 struct DialogUse {
@@ -315,13 +305,16 @@ DialogUse UseDialog(QtOpenFileDialog& dialog, const std::function<void(QFileDial
     return use;
 }
 
-// Types `name` into the dialog's file name box and presses Enter, as a user choosing a file does.
-void TypeAndOpen(QFileDialog& shown, const QString& name)
+// Types `name` into the dialog's file name box and presses Enter, as a user choosing a file does;
+// false when the dialog has no such box.
+bool TypeAndOpen(QFileDialog& shown, const QString& name)
 {
     auto* edit = shown.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(edit, nullptr);
+    if (edit == nullptr)
+        return false;
     edit->setText(name);
     QTest::keyClick(edit, Qt::Key_Return);
+    return true;
 }
 
 TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
@@ -338,9 +331,9 @@ TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
     dialog.Flags = OFN_EXPLORER;
     dialog.Filter = "All Files(*.*)|*.*";
 
-    const DialogUse pick = UseDialog(dialog, [&](QFileDialog& shown) { TypeAndOpen(shown, chosen); });
-    const DialogUse typed =
-        UseDialog(dialog, [](QFileDialog& shown) { TypeAndOpen(shown, QStringLiteral("not yet there.txt")); });
+    const DialogUse pick = UseDialog(dialog, [&](QFileDialog& shown) { EXPECT_TRUE(TypeAndOpen(shown, chosen)); });
+    const DialogUse typed = UseDialog(
+        dialog, [](QFileDialog& shown) { EXPECT_TRUE(TypeAndOpen(shown, QStringLiteral("not yet there.txt"))); });
     const DialogUse cancel = UseDialog(dialog, [](QFileDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); });
 
     EXPECT_EQ(pick.title, QStringLiteral("File Explorer"));
@@ -436,12 +429,7 @@ int RunSession(const QString& path)
     };
 
     {
-        ModalAnswerer<QFileDialog> chooser([&](QFileDialog& shown) {
-            if (auto* edit = shown.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-                edit->setText(path);
-                QTest::keyClick(edit, Qt::Key_Return);
-            }
-        });
+        ModalAnswerer<QFileDialog> chooser([&](QFileDialog& shown) { TypeAndOpen(shown, path); });
         press("BROWSE");
         if (!chooser.answered())
             return Fail("The open-file dialog did not come up.");

@@ -9,6 +9,8 @@
 namespace quellon::uitest {
 namespace {
 
+class QueueTest : public WindowTest {};
+
 QStringList Texts(const std::vector<std::string>& paths)
 {
     QStringList texts;
@@ -17,7 +19,7 @@ QStringList Texts(const std::vector<std::string>& paths)
     return texts;
 }
 
-TEST_F(WindowTest, AddAppendsEachChosenPathInOrderDuplicatesIncluded)
+TEST_F(QueueTest, AddAppendsEachChosenPathInOrderDuplicatesIncluded)
 {
     const std::vector<std::string> paths = {
         createFile("b.txt", "b"),
@@ -42,7 +44,7 @@ TEST_F(WindowTest, AddAppendsEachChosenPathInOrderDuplicatesIncluded)
     EXPECT_FALSE(Exists(paths[4]));
 }
 
-TEST_F(WindowTest, CancelledDialogAddsNothing)
+TEST_F(QueueTest, CancelledDialogAddsNothing)
 {
     add({""}); // cancelled before anything was ever chosen
     EXPECT_TRUE(entries().isEmpty());
@@ -54,7 +56,7 @@ TEST_F(WindowTest, CancelledDialogAddsNothing)
     EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(WindowTest, RemoveTakesOutTheSelectedEntryAndKeepsTheOrder)
+TEST_F(QueueTest, RemoveTakesOutTheSelectedEntryAndKeepsTheOrder)
 {
     const std::vector<std::string> five = {pathFor("1"), pathFor("2"), pathFor("3"), pathFor("4"), pathFor("5")};
     add(five);
@@ -70,11 +72,10 @@ TEST_F(WindowTest, RemoveTakesOutTheSelectedEntryAndKeepsTheOrder)
     // With the selection gone, a second press asks for a new one instead of taking another entry.
     click("Remove");
     EXPECT_EQ(entries().size(), 4);
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt, "Select something to delete.");
+    EXPECT_TRUE(messages.ShowedOnly("Select something to delete.", 0x40, "Nothing to delete."));
 }
 
-TEST_F(WindowTest, RemoveAsksForASelectionWhenThereIsNone)
+TEST_F(QueueTest, RemoveAsksForASelectionWhenThereIsNone)
 {
     const std::vector<std::vector<std::string>> queues = {{}, {pathFor("1"), pathFor("2")}};
     for (const auto& queue : queues) {
@@ -85,14 +86,12 @@ TEST_F(WindowTest, RemoveAsksForASelectionWhenThereIsNone)
         click("Remove");
 
         EXPECT_EQ(entries(), Texts(queue));
-        ASSERT_EQ(messages.shown.size(), 1u) << queue.size() << " entries";
-        EXPECT_EQ(messages.shown[0].prompt, "Select something to delete.");
-        EXPECT_EQ(messages.shown[0].title, "Nothing to delete.");
-        EXPECT_EQ(messages.shown[0].flags, 0x40);
+        EXPECT_TRUE(messages.ShowedOnly("Select something to delete.", 0x40, "Nothing to delete."))
+            << queue.size() << " entries";
     }
 }
 
-TEST_F(WindowTest, ClearEmptiesTheListAndLeavesTheFilesAlone)
+TEST_F(QueueTest, ClearEmptiesTheListAndLeavesTheFilesAlone)
 {
     const std::string kept = createFile("kept.txt", "still here");
     add({kept, kept, pathFor("other")});

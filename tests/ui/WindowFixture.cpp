@@ -29,6 +29,19 @@ std::string WatchingMessageBox::Prompts() const
     return all;
 }
 
+::testing::AssertionResult WatchingMessageBox::ShowedOnly(const std::string& prompt, int flags,
+                                                         const std::string& title) const
+{
+    if (shown.size() == 1 && shown[0].prompt == prompt && shown[0].flags == flags && shown[0].title == title)
+        return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << "wanted only [" << title << "] " << prompt << " (flags " << flags << "); shown " << shown.size()
+            << " box(es):";
+    for (const Shown& box : shown)
+        failure << "\n[" << box.title << "] " << box.prompt << " (flags " << box.flags << ")";
+    return failure;
+}
+
 void ScriptedDialog::ShowOpen()
 {
     uses.push_back({DialogTitle, Flags, Filter});

@@ -11,7 +11,9 @@
 namespace quellon::uitest {
 namespace {
 
-TEST_F(WindowTest, QuitAnsweredNoLeavesEverythingAsItWas)
+class WindowLifeTest : public WindowTest {};
+
+TEST_F(WindowLifeTest, QuitAnsweredNoLeavesEverythingAsItWas)
 {
     add({pathFor("a"), pathFor("b")});
     selectRow(1);
@@ -20,28 +22,25 @@ TEST_F(WindowTest, QuitAnsweredNoLeavesEverythingAsItWas)
 
     click("Quit");
 
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt, "Are you sure you want to quit?");
-    EXPECT_EQ(messages.shown[0].title, "Quellon");
-    EXPECT_EQ(messages.shown[0].flags, 4);
+    EXPECT_TRUE(messages.ShowedOnly("Are you sure you want to quit?", 4, "Quellon"));
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(entries().size(), 2);
     EXPECT_EQ(selectedRow(), 1);
     EXPECT_TRUE(child<QCheckBox>("optcls")->isChecked());
 }
 
-TEST_F(WindowTest, QuitAnsweredYesClosesTheWindow)
+TEST_F(WindowLifeTest, QuitAnsweredYesClosesTheWindow)
 {
     add({pathFor("a")});
     messages.answer = IDYES;
 
     click("Quit");
 
-    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_TRUE(messages.ShowedOnly("Are you sure you want to quit?", 4, "Quellon"));
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(WindowTest, CloseRequestFromTheWindowManagerClosesWithoutAQuestion)
+TEST_F(WindowLifeTest, CloseRequestFromTheWindowManagerClosesWithoutAQuestion)
 {
     add({pathFor("a"), pathFor("b")});
 
@@ -52,7 +51,7 @@ TEST_F(WindowTest, CloseRequestFromTheWindowManagerClosesWithoutAQuestion)
     EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(WindowTest, ContactLabelOpensItsMailtoLinkAndNothingElseDoes)
+TEST_F(WindowLifeTest, ContactLabelOpensItsMailtoLinkAndNothingElseDoes)
 {
     auto* contact = child<QLabel>("Label4");
     ASSERT_NE(contact, nullptr);
