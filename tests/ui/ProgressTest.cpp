@@ -32,6 +32,8 @@
 namespace quellon::uitest {
 namespace {
 
+using quellon::test::PrintTo;
+
 // The file an open descriptor of this process refers to.
 std::string PathOf(int fd)
 {
@@ -231,11 +233,6 @@ struct ProgressRow {
     double fraction;
     const char* text;
 };
-
-void PrintTo(const ProgressRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 

@@ -19,6 +19,8 @@
 namespace quellon::uitest {
 namespace {
 
+using quellon::test::PrintTo;
+
 constexpr int kErrorBox = 0x10;
 constexpr int kInformationBox = 0x40;
 const std::string kDone = "All File(s) have been wiped.";
@@ -70,10 +72,7 @@ TEST_F(WipeAllTest, EmptyListSaysThereIsNothingToDelete)
 
         click("Delete");
 
-        ASSERT_EQ(messages.shown.size(), 1u) << "ticked " << ticked;
-        EXPECT_EQ(messages.shown[0].prompt, "There is nothing to delete.");
-        EXPECT_EQ(messages.shown[0].title, "Quellon");
-        EXPECT_EQ(messages.shown[0].flags, kErrorBox);
+        EXPECT_TRUE(messages.ShowedOnly("There is nothing to delete.", kErrorBox, "Quellon")) << "ticked " << ticked;
         EXPECT_EQ(list()->count(), 0);
         EXPECT_EQ(files.count(testing::FsCall::Open), 0);
     }
@@ -111,11 +110,6 @@ const ListEnd kListEnds[] = {
     {"ElevenNotWipedTicked", "mmmmmmmmmwmm", true, std::string(kElevenNotWiped) + kTakenOff, kExclamationBox,
      {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11}, -1},
 };
-
-void PrintTo(const ListEnd& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 // The closing text a row expects, with the entries' paths put in.
 std::string ExpectedClosing(const ListEnd& row, const std::vector<std::string>& paths)
