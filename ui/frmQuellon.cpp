@@ -565,6 +565,7 @@ bool frmQuellon::eventFilter(QObject* watched, QEvent* event)
 std::vector<std::string> frmQuellon::QueuePaths() const
 {
     std::vector<std::string> paths;
+    paths.reserve(static_cast<std::size_t>(List1->count()));
     for (int row = 0; row < List1->count(); ++row)
         paths.push_back(QFile::encodeName(List1->item(row)->text()).toStdString());
     return paths;

@@ -104,7 +104,7 @@ class CancelTest : public ProgressTest, public ::testing::WithParamInterface<Can
 TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
 {
     constexpr int kCancelAfterPass = 3;
-    const std::string first = createFile("first.txt", std::string(64 * 1024, 'A'));
+    const std::string first = createFile("first.txt", std::string(std::size_t{64} * 1024, 'A'));
     const std::string second = createFile("second.txt", "second");
     const std::string third = createFile("third.txt", "third");
     add({first, second, third});
@@ -234,7 +234,7 @@ struct ProgressRow {
     const char* text;
 };
 
-constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
 
 const ProgressRow kProgress[] = {
     // A 20 kB file before a 400 MiB one: done with the small one is hardly begun, not half.
@@ -269,8 +269,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunProgressText, ::testing::ValuesIn(kProgress), 
 
 TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
 {
-    const std::string first = createFile("first.bin", std::string(2 * 1024 * 1024, 'x'));
-    const std::string second = createFile("second.bin", std::string(2 * 1024 * 1024, 'y'));
+    const std::string first = createFile("first.bin", std::string(std::size_t{2} * 1024 * 1024, 'x'));
+    const std::string second = createFile("second.bin", std::string(std::size_t{2} * 1024 * 1024, 'y'));
     add({first, second});
     // Slow every pass a little, so the run lasts well over half a second on any disk.
     files.beforeClose = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(15)); };

@@ -121,7 +121,7 @@ std::string WindowTest::pathFor(const std::string& name) const
 
 std::string WindowTest::createFile(const std::string& name, const std::string& contents)
 {
-    const std::string path = pathFor(name);
+    std::string path = pathFor(name);
     QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
     EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) << path;
     EXPECT_EQ(file.write(contents.data(), static_cast<qint64>(contents.size())), static_cast<qint64>(contents.size()));
