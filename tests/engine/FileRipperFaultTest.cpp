@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                   kOverwritten + "the file is left in place, 2 bytes long (CR LF)"},
         FaultCase{"file_system_unreadable", {FsCall::StatFs, 1, EIO}, "Cannot read the file system of %s",
                   Left::Unchanged},
-        FaultCase{"mount_table_unreadable", {FsCall::MountOptions, 1, EACCES}, "Cannot read the mount options of %s",
+        FaultCase{"mount_table_unreadable", {FsCall::ReadFile, 1, EACCES}, "Cannot read the mount options of %s",
                   Left::Unchanged},
         FaultCase{"attribute_flags_unreadable", {FsCall::Attributes, 1, EIO}, "Cannot read the attribute flags of %s",
                   Left::Unchanged},

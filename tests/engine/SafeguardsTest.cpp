@@ -15,6 +15,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,9 +65,16 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
     const std::string path = dir.file("victim");
     writeFile(path, kOriginal);
     files.alterStatFs = [&](struct statfs& st) { st.f_type = static_cast<decltype(st.f_type)>(c.magic); };
-    files.alterMountOptions = [&](std::string& type, std::string& options) {
-        type = c.type;
-        options = c.options;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    // The mount table names the file's own mount as the row has it (or not at all, without a type);
+    // ext4's own list of options is not there.
+    const std::string mount = c.type.empty() ? "" : "1 1 " + std::to_string(major(st.st_dev)) + ":" +
+                                                        std::to_string(minor(st.st_dev)) + " / / rw - " + c.type +
+                                                        " device " + c.options + "\n";
+    files.alterSmallFile = [&](const std::string& file, int& rc, std::string& contents) {
+        rc = file == "/proc/self/mountinfo" ? 0 : -ENOENT;
+        contents = rc == 0 ? mount : "";
     };
 
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
