@@ -17,6 +17,9 @@
 namespace quellon::testing {
 namespace {
 
+namespace fs = std::filesystem;
+using quellon::test::PrintTo;
+
 enum class Left { Unchanged, Overwritten, PartlyOverwritten, CrLf, Deleted };
 
 const std::string kOverwritten = ". Its content was already overwritten 44 times; ";
@@ -28,13 +31,6 @@ struct FaultCase {
     Left left;               // what the file holds afterwards
     std::string after = {};  // what follows the OS message: the state the file is left in
 };
-
-// Name the row in test output instead of dumping its bytes.
-void PrintTo(const FaultCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
 
 class WipeFault : public WipeTest, public ::testing::WithParamInterface<FaultCase> {};
 
@@ -49,11 +45,8 @@ TEST_P(WipeFault, ReportsOnceAndStops)
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
 
     std::string description = c.description;
-    description.replace(description.find("%s"), 2, "\"" + path + "\"");
-    description += ": " + std::string(std::strerror(c.fault.error)) + c.after;
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({c.fault.error, description, "FileRipper"}));
-    EXPECT_EQ(messages.shown[0].title, "ERROR");
+    description.replace(description.find("%s"), 2, quoted(path));
+    expectOneReport(messages, c.fault.error, description + ": " + std::strerror(c.fault.error) + c.after);
 
     // After the failing call, nothing but the release of an open descriptor.
     const auto failed = std::find(files.log.rbegin(), files.log.rend(), c.fault.call);
@@ -64,10 +57,10 @@ TEST_P(WipeFault, ReportsOnceAndStops)
     EXPECT_EQ(files.count(FsCall::Unlink), deleteRan ? 1 : 0);
 
     if (c.left == Left::Deleted) {
-        EXPECT_FALSE(std::filesystem::exists(path));
+        EXPECT_FALSE(fs::exists(path));
         return;
     }
-    ASSERT_TRUE(std::filesystem::exists(path));
+    ASSERT_TRUE(fs::exists(path));
     const std::string left = readFile(path);
     switch (c.left) {
     case Left::Unchanged: EXPECT_EQ(left, original); break;
@@ -128,37 +121,22 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"name_cannot_be_looked_at_before_the_delete", {FsCall::StatAt, 46, EIO},
                   "Cannot read the attributes of %s", Left::CrLf,
                   kOverwritten + "the file is left in place, 2 bytes long (CR LF)"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<FaultCase>);
 
-} // namespace
-} // namespace quellon::testing
-
-namespace quellon::testing {
-namespace {
+class WipeDiskWait : public WipeTest {};
 
 // Waiting for the disk consumes a write error, so the flush at the end of the pass would not see it:
 // the wait's own failure must be the one reported.
-TEST_F(WipeTest, FailedWaitForTheDiskIsReportedNotLost)
+TEST_F(WipeDiskWait, FailedWaitForTheDiskIsReportedNotLost)
 {
     const std::string path = dir.file("large");
     writeFile(path, std::string(std::size_t{48} << 20, 'L'));
     files.failOn({FsCall::AwaitWriteback, 1, EIO});
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt,
-              ErrorReportText({EIO, "Cannot flush \"" + path + "\" to the disk (pass 1 of 44): Input/output error",
-                               "FileRipper"}));
+    expectOneReport(messages, EIO, "Cannot flush " + quoted(path) + " to the disk (pass 1 of 44): Input/output error");
     EXPECT_EQ(files.count(FsCall::Sync), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
 }
-
-} // namespace
-} // namespace quellon::testing
-
-namespace quellon::testing {
-namespace {
-
-namespace fs = std::filesystem;
 
 // ---- Another program changing the file or its folder during the wipe ----
 
@@ -172,11 +150,6 @@ struct RaceCase {
     // Checks after the wipe (may be empty).
     std::function<void(FaultyFileSystem& files, const TempDir& dir, const std::string& path)> verify = {};
 };
-
-void PrintTo(const RaceCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class WipeRace : public WipeTest, public ::testing::WithParamInterface<RaceCase> {};
 
@@ -202,7 +175,7 @@ TEST_P(WipeRace, EndsInTrueSuccessOrOneReportWithTheFileKept)
         ASSERT_EQ(messages.shown.size(), 1u);
         for (std::string mention : c.mentions) {
             if (const std::size_t at = mention.find("%s"); at != std::string::npos)
-                mention.replace(at, 2, "\"" + path + "\"");
+                mention.replace(at, 2, quoted(path));
             EXPECT_NE(messages.shown[0].prompt.find(mention), std::string::npos)
                 << "missing: " << mention << "\nin: " << messages.shown[0].prompt;
         }
@@ -376,7 +349,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](FaultyFileSystem&, const TempDir&, const std::string& path) {
                      EXPECT_EQ(readFile(path), "someone else's");
                  }}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<RaceCase>);
 
 } // namespace
 } // namespace quellon::testing
