@@ -106,7 +106,8 @@ private:
 std::uint64_t readBackChunk(std::uint64_t extent, std::size_t patternSize)
 {
     const std::uint64_t unit = std::lcm(kPageSize, patternSize);
-    return std::min<std::uint64_t>(std::max<std::uint64_t>(kReadChunk / unit, 1) * unit, (extent + unit - 1) / unit * unit);
+    const std::uint64_t most = std::max<std::uint64_t>(kReadChunk / unit, 1) * unit;
+    return std::min<std::uint64_t>(most, (extent + unit - 1) / unit * unit);
 }
 
 // Where the `size` bytes at `got` first differ from those at `expected`; nothing when they are equal.

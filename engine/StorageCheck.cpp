@@ -183,7 +183,8 @@ bool findMount(std::string_view table, dev_t device, std::string& type, std::str
 bool addExt4Options(FileSystem& files, dev_t device, std::string& options)
 {
     std::string target;
-    const std::string link = "/sys/dev/block/" + std::to_string(::major(device)) + ":" + std::to_string(::minor(device));
+    const std::string link =
+        "/sys/dev/block/" + std::to_string(::major(device)) + ":" + std::to_string(::minor(device));
     if (files.ReadLink(link, target) < 0 || target.empty())
         return false;
     const std::string name = target.substr(target.find_last_of('/') + 1);
@@ -276,6 +277,31 @@ std::optional<ErrorInfo> GatherFileFacts(FileSystem& files, int fd, const std::s
     return std::nullopt;
 }
 
+namespace {
+
+// A decimal number of at most 9 digits' worth (no sign, no spaces) into `value`.
+bool parseNumber(std::string_view digits, unsigned& value)
+{
+    value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || value > 0xFFFFFFFu)
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return true;
+}
+
+// "major:minor" into `out`.
+bool parseDevice(std::string_view device, MountInfoLine& out)
+{
+    const std::size_t colon = device.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == device.size())
+        return false;
+    return parseNumber(device.substr(0, colon), out.major) && parseNumber(device.substr(colon + 1), out.minor);
+}
+
+} // namespace
+
 std::optional<MountInfoLine> ParseMountInfoLine(std::string_view line)
 {
     // "36 35 98:0 /root /mnt opts [optional fields...] - type source super-options"
@@ -303,24 +329,8 @@ std::optional<MountInfoLine> ParseMountInfoLine(std::string_view line)
     const std::string_view type = nextField();
     const std::string_view source = nextField();
     const std::string_view superOptions = nextField();
-    if (type.empty() || source.empty())
-        return std::nullopt;
-
     MountInfoLine out;
-    const std::string_view device = head[2];
-    const std::size_t colon = device.find(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == device.size())
-        return std::nullopt;
-    auto number = [](std::string_view digits, unsigned& value) {
-        value = 0;
-        for (char c : digits) {
-            if (c < '0' || c > '9' || value > 0xFFFFFFFu)
-                return false;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        return true;
-    };
-    if (!number(device.substr(0, colon), out.major) || !number(device.substr(colon + 1), out.minor))
+    if (type.empty() || source.empty() || !parseDevice(head[2], out))
         return std::nullopt;
     out.type = std::string(type);
     out.superOptions = std::string(superOptions);

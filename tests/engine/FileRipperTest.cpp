@@ -88,7 +88,7 @@ TEST_F(Wipe, SamePathTwiceWipesThenReportsItGone)
     EXPECT_TRUE(messages.shown.empty());
     ripper.CleanQuellon(path);
     EXPECT_FALSE(fs::exists(path));
-    expectOneReport(messages, ENOENT, {quoted(path), kNothingWiped});
+    expectOneReportSaying(messages, ENOENT, {quoted(path), kNothingWiped});
     EXPECT_EQ(files.count(FsCall::Unlink), 1);
 }
 
@@ -310,7 +310,7 @@ TEST_F(Wipe, FifoWithReaderIsRefusedAsNotARegularFile)
     char byte;
     EXPECT_EQ(::read(reader, &byte, 1), 0) << "nothing may be written into the FIFO";
     ::close(reader);
-    expectOneReport(messages, EINVAL, {quoted(path), kNotWiped});
+    expectOneReportSaying(messages, EINVAL, {quoted(path), kNotWiped});
     EXPECT_TRUE(fs::is_fifo(path));
 }
 
@@ -326,7 +326,7 @@ TEST_F(Wipe, FileReplacedBetweenPassesIsNotTouched)
             fs::rename(other, path);
     };
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneReport(messages, ESTALE, {quoted(path) + " was replaced by another file"});
+    expectOneReportSaying(messages, ESTALE, {quoted(path) + " was replaced by another file"});
     EXPECT_EQ(readFile(path), "someone else's");
 }
 

@@ -61,7 +61,7 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
 
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
 
-    expectOneReport(messages, EOPNOTSUPP, {quoted(path) + " " + c.why, kNotWiped + "." + kSeeTheReadme});
+    expectOneReportSaying(messages, EOPNOTSUPP, {quoted(path) + " " + c.why, kNotWiped + "." + kSeeTheReadme});
     EXPECT_EQ(files.count(FsCall::Write), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
     EXPECT_EQ(readFile(path), kOriginal);
@@ -76,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                             "is on a copy-on-write file system (btrfs)"},
         InjectedStorageCase{"ext4_with_journalled_data", 0xEF53, "ext4", "rw,nodelalloc,data=journal",
                             "is on a file system that journals file data (ext4, data=journal)"},
-        InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0", "is on a FUSE file system (fuse.sshfs)"}),
+        InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0",
+                            "is on a FUSE file system (fuse.sshfs)"}),
     RowName<InjectedStorageCase>);
 
 // ---- Open in another program ----
@@ -147,7 +148,7 @@ TEST_P(OpenElsewhere, IsReportedUnchangedAndWipedOnceClosed)
     ASSERT_TRUE(other.holding());
 
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneReport(messages, EBUSY, {quoted(path), kNotWiped});
+    expectOneReportSaying(messages, EBUSY, {quoted(path), kNotWiped});
     EXPECT_EQ(files.count(FsCall::Write), 0);
     EXPECT_EQ(readFile(path), kOriginal);
 
@@ -173,7 +174,7 @@ TEST_F(Safeguard, FileOpenTwiceInThisProgramIsAlsoRefused)
     ASSERT_GE(held, 0);
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
     ::close(held);
-    expectOneReport(messages, EBUSY, {quoted(path), kNotWiped});
+    expectOneReportSaying(messages, EBUSY, {quoted(path), kNotWiped});
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
@@ -286,7 +287,7 @@ TEST_P(ModeAsRoot, NoWriteBitAtAllMeansReadOnly)
 
     if (GetParam().readOnly) {
         EXPECT_EQ(outcome, WipeOutcome::Failed);
-        expectOneReport(messages, EACCES, {quoted(path), kNotWiped});
+        expectOneReportSaying(messages, EACCES, {quoted(path), kNotWiped});
         EXPECT_EQ(files.count(FsCall::Write), 0);
         EXPECT_EQ(readFile(path), kOriginal);
     } else {
@@ -311,7 +312,7 @@ TEST_F(Safeguard, MissingFileIsNotCreatedWhateverTheUmask)
     const WipeOutcome outcome = ripper.Wipe(path, nullptr);
     ::umask(previous);
     EXPECT_EQ(outcome, WipeOutcome::Failed);
-    expectOneReport(messages, ENOENT, {quoted(path), kNothingWiped});
+    expectOneReportSaying(messages, ENOENT, {quoted(path), kNothingWiped});
     EXPECT_FALSE(fs::exists(path));
 }
 

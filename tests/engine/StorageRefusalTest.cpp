@@ -91,7 +91,7 @@ TEST_P(OnRealStorage, RefusedUntouchedOrWiped)
         EXPECT_FALSE(fs::exists(path));
     } else {
         EXPECT_EQ(outcome, WipeOutcome::Failed);
-        expectOneReport(messages, EOPNOTSUPP, {quoted(path) + " " + c.why, kNotWiped + "." + kSeeTheReadme});
+        expectOneReportSaying(messages, EOPNOTSUPP, {quoted(path) + " " + c.why, kNotWiped + "." + kSeeTheReadme});
         EXPECT_EQ(files.count(FsCall::Write), 0);
         EXPECT_EQ(readFile(path), contents);
     }
@@ -148,7 +148,7 @@ TEST_F(StorageRefusal, OverlayFileIsRefusedBeforeItCanBeCopiedUp)
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
     const bool unmounted = runCommand("umount " + d + "/merged");
 
-    expectOneReport(messages, EOPNOTSUPP, {quoted(path) + " is on", kNotWiped});
+    expectOneReportSaying(messages, EOPNOTSUPP, {quoted(path) + " is on", kNotWiped});
     EXPECT_EQ(files.count(FsCall::Open), 0) << "opened for writing: that alone copies the file up";
     EXPECT_TRUE(std::filesystem::is_empty(d + "/upper")) << "the file was copied up into the upper layer";
     EXPECT_EQ(readFile(d + "/lower/secret"), "lower layer data");

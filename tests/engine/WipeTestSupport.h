@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quellon::testing {
 
@@ -35,8 +35,8 @@ inline void expectOneReport(const RecordingMessageBox& messages, int number, con
 
 // Exactly one error report, with `number`, whose description holds each of `mentions`: for reports
 // whose whole text another test pins (refusals: see the table in FileRipperTest.cpp).
-inline void expectOneReport(const RecordingMessageBox& messages, int number,
-                            std::initializer_list<std::string> mentions)
+inline void expectOneReportSaying(const RecordingMessageBox& messages, int number,
+                                  const std::vector<std::string>& mentions)
 {
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].title, "ERROR");
