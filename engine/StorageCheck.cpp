@@ -81,6 +81,7 @@ constexpr std::array kRefused = {
 // ext2, ext3 and ext4 share this magic number.
 constexpr std::uint64_t kExtMagic = 0xEF53;
 
+// The refusal's words for a kind of file system; %s stands for its name.
 const char* reasonFor(Kind kind)
 {
     switch (kind) {
@@ -102,6 +103,7 @@ const char* reasonFor(Kind kind)
     return "";
 }
 
+// `reason` with its %s replaced by `name`.
 std::string withName(const char* reason, const std::string& name)
 {
     std::string out = reason;
@@ -111,6 +113,7 @@ std::string withName(const char* reason, const std::string& name)
     return out;
 }
 
+// Whether the comma-separated `options` hold exactly `wanted`.
 bool hasOption(const std::string& options, std::string_view wanted)
 {
     std::size_t start = 0;
