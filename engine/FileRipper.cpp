@@ -8,14 +8,12 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <numeric>
 #include <optional>
+#include <string_view>
 #include <thread>
-#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,14 +22,7 @@
 namespace quellon {
 namespace {
 
-using detail::AlignedBuffer;
-using detail::allocatePages;
-using detail::Descriptor;
-using detail::failure;
-using detail::kPageSize;
-using detail::quoted;
-using detail::refusal;
-using detail::replaced;
+using namespace detail;
 
 // The four patterns, one per phase, each repeated from byte 0 over the whole file. Phase 1 is a
 // 16-bit zero; the others are ASCII text followed by CR LF.
@@ -41,9 +32,8 @@ constexpr std::array<std::string_view, FileRipper::kPhases> kPatterns = {
     std::string_view("********************\r\n"),
     std::string_view("\r\n"),
 };
-static_assert(kPatterns[0].size() == 2 && kPatterns[1].size() == 12 && kPatterns[2].size() == 22 &&
-              kPatterns[3].size() == 2);
-constexpr std::size_t kLongestPattern = 22;
+// A pass writes at least the longest pattern, even over an empty file.
+constexpr std::size_t kLongestPattern = std::ranges::max(kPatterns, {}, &std::string_view::size).size();
 
 // Largest write buffer; memory use stays near this whatever the size of the file. Writes go through
 // the page cache, and the writeback of each chunk is started as soon as it is written, so the disk
@@ -72,11 +62,13 @@ constexpr int kPinFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
 constexpr int kLeaseTries = 20;
 constexpr auto kLeaseRetry = std::chrono::milliseconds(50);
 
+// " (pass 5 of 44)": which pass a report is about.
 std::string passText(int pass)
 {
     return " (pass " + std::to_string(pass) + " of " + std::to_string(FileRipper::kPasses) + ")";
 }
 
+// `value` rounded up to a multiple of `step`.
 std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
 {
     return (value + step - 1) / step * step;
@@ -89,6 +81,7 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// "1 other name", "2 other names".
 std::string plural(std::uint64_t count, const char* one, const char* many)
 {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -106,26 +99,31 @@ public:
     WipeOutcome run(std::optional<ErrorInfo>& error);
 
 private:
+    // Before anything is opened for writing (each step's contract is at its definition).
     std::optional<ErrorInfo> locate();
     std::optional<ErrorInfo> openFolder(const std::string& path, std::optional<Descriptor>& out);
-    std::optional<ErrorInfo> pinAndCheck();
+    std::optional<ErrorInfo> pin(struct stat& named);
+    std::optional<ErrorInfo> lookBeforeOpening(const struct stat& named);
+    std::optional<ErrorInfo> checkPermissions(const struct stat& named, const struct stat& holder);
+    // The passes.
     std::optional<ErrorInfo> openFirst(std::optional<Descriptor>& out);
+    std::optional<ErrorInfo> planPasses(const struct stat& st);
     std::optional<ErrorInfo> reopen(std::optional<Descriptor>& out, int pass);
     std::optional<ErrorInfo> takeLease(int fd, int pass);
-    // Another program holds the file open where that stops the wipe, before `pass`.
-    ErrorInfo inUse(int pass) const;
-    // The name no longer names anything, before `pass`.
-    ErrorInfo gone(int pass) const;
     std::optional<ErrorInfo> checkLease(int fd, int pass);
     std::optional<ErrorInfo> checkSize(int fd, std::uint64_t expected, const std::string& when);
     std::optional<ErrorInfo> runPass(Descriptor& file, int pass);
+    std::optional<ErrorInfo> finishLastPass(Descriptor& file);
     std::optional<ErrorInfo> finishPass(Descriptor& file, int pass);
-    std::optional<ErrorInfo> deleteFile();
-    std::optional<ErrorInfo> removeLink();
     std::optional<ErrorInfo> writeAll(int fd, int pass, std::uint64_t bufferFill);
     void fillBuffer(std::string_view pattern, std::uint64_t bufferFill);
     void report(int phase, int pass, std::uint64_t done, bool force);
-    // After all passes: `error` and what is left of the file.
+    // After the passes.
+    std::optional<ErrorInfo> deleteFile();
+    std::optional<ErrorInfo> removeLink();
+    // The reports that several steps share.
+    ErrorInfo inUse(int pass) const;
+    ErrorInfo gone(int pass) const;
     ErrorInfo afterPasses(ErrorInfo error, const std::string& left) const;
 
     FileSystem& files_;
@@ -152,6 +150,7 @@ private:
     std::chrono::steady_clock::time_point lastReport_{};
 };
 
+// After all passes: `error` and what is left of the file.
 ErrorInfo Wiping::afterPasses(ErrorInfo error, const std::string& left) const
 {
     error.Description += ". Its content was already overwritten " + std::to_string(FileRipper::kPasses) +
@@ -202,6 +201,7 @@ std::optional<ErrorInfo> Wiping::locate()
     return openFolder(FolderOf(file_), folder_);
 }
 
+// Holds the folder at `path` in `out`, for search only where it may not be listed.
 std::optional<ErrorInfo> Wiping::openFolder(const std::string& path, std::optional<Descriptor>& out)
 {
     int fd = files_.OpenAt(AT_FDCWD, path, kFolderFlags, 0);
@@ -215,19 +215,16 @@ std::optional<ErrorInfo> Wiping::openFolder(const std::string& path, std::option
     return std::nullopt;
 }
 
-// Holds the file by a descriptor that only names it, and checks, before anything is opened for
-// writing, everything that would otherwise fail only after the passes.
-std::optional<ErrorInfo> Wiping::pinAndCheck()
+// Holds the file by a descriptor that only names it (O_PATH) and refuses, from that descriptor,
+// what must never be opened for writing; `named` is its fstat.
+std::optional<ErrorInfo> Wiping::pin(struct stat& named)
 {
-    const int folder = folder_->get();
-    const int probe = files_.OpenAt(folder, name_, kPinFlags, 0);
+    const int probe = files_.OpenAt(folder_->get(), name_, kPinFlags, 0);
     if (probe == -ENOENT)
         return replaced(path_);
     if (probe < 0)
         return failure(-probe, "Cannot open " + quoted(path_) + " for writing");
     pinned_.emplace(files_, probe);
-
-    struct stat named {};
     if (int rc = files_.Stat(probe, named); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     if (S_ISLNK(named.st_mode))
@@ -236,11 +233,17 @@ std::optional<ErrorInfo> Wiping::pinAndCheck()
         return refused;
     device_ = named.st_dev;
     inode_ = named.st_ino;
+    return std::nullopt;
+}
 
+// Checks, before anything is opened for writing, everything that would otherwise fail only after
+// the passes: a mount point, other names of the file, the delete and the read-back.
+std::optional<ErrorInfo> Wiping::lookBeforeOpening(const struct stat& named)
+{
     struct stat holder {};
-    if (int rc = files_.StatAt(folder, ".", holder); rc < 0)
+    if (int rc = files_.StatAt(folder_->get(), ".", holder); rc < 0)
         return failure(-rc, "Cannot read the attributes of the folder of " + quoted(path_));
-    const int mountRoot = files_.IsMountRoot(probe);
+    const int mountRoot = files_.IsMountRoot(pinned_->get());
     if (mountRoot < 0)
         return failure(-mountRoot, "Cannot read the attributes of " + quoted(path_));
     if (mountRoot == 1 || holder.st_dev != named.st_dev)
@@ -254,9 +257,15 @@ std::optional<ErrorInfo> Wiping::pinAndCheck()
                            (others == 1 ? "the other name" : "the other names") + " too",
                        "");
     }
+    return checkPermissions(named, holder);
+}
 
-    // The delete needs write and search permission on the folder, and in a folder such as /tmp
-    // (sticky) also owning the file or the folder.
+// The delete needs write and search permission on the folder, and in a folder such as /tmp
+// (sticky) also owning the file or the folder; the passes need the file writable, the read-back
+// readable.
+std::optional<ErrorInfo> Wiping::checkPermissions(const struct stat& named, const struct stat& holder)
+{
+    const int folder = folder_->get();
     int folderRc = files_.Access(folder, ".", W_OK | X_OK);
     const uid_t me = ::geteuid();
     if (folderRc == 0 && (holder.st_mode & S_ISVTX) != 0 && me != 0 && me != named.st_uid && me != holder.st_uid)
@@ -277,16 +286,15 @@ std::optional<ErrorInfo> Wiping::pinAndCheck()
     return std::nullopt;
 }
 
-// First open, through the descriptor that names the file: its identity and length are taken from
-// the descriptor opened for writing, and the remaining checks run on it.
+// First open, through the descriptor that names the file: the identity is checked on the
+// descriptor opened for writing, the remaining checks run on it, and its lease is taken.
 std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
 {
     const int fd = files_.Reopen(pinned_->get(), kOpenFlags);
-    if (fd < 0) {
-        if (fd == -EWOULDBLOCK)
-            return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
+    if (fd == -EWOULDBLOCK)
+        return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
+    if (fd < 0)
         return failure(-fd, "Cannot open " + quoted(path_) + " for writing");
-    }
     Descriptor& file = out.emplace(files_, fd);
 
     struct stat st {};
@@ -300,7 +308,12 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
         return refused;
     if (auto error = takeLease(file.get(), 1))
         return error;
+    return planPasses(st);
+}
 
+// From the open file's fstat `st`: the length, the bytes each pass covers, and the write buffer.
+std::optional<ErrorInfo> Wiping::planPasses(const struct stat& st)
+{
     length_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     const std::uint64_t block = st.st_blksize > 0 ? static_cast<std::uint64_t>(st.st_blksize) : kPageSize;
     // Cover the whole file and the slack of its last block; a pass writes at least one pattern.
@@ -321,12 +334,7 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
     return std::nullopt;
 }
 
-// A write lease tells us when another program opens the file: the kernel cannot grant it while
-// any other descriptor is open on the file, and breaks it when one is opened or the file is
-// truncated. Before the first write and from the last pass to the delete, a program holding the
-// file open is waited for briefly and then refused. In passes 2 to 43 a reader that opened the
-// file between two passes is let be: the original content is gone by then, and the size, the
-// identity and the final read-back show any change it could make.
+// The name no longer names anything, before `pass`.
 ErrorInfo Wiping::gone(int pass) const
 {
     return ErrorInfo{ENOENT,
@@ -335,6 +343,7 @@ ErrorInfo Wiping::gone(int pass) const
                      detail::kSource};
 }
 
+// Another program holds the file open where that stops the wipe, before `pass`.
 ErrorInfo Wiping::inUse(int pass) const
 {
     if (pass == 1)
@@ -347,6 +356,13 @@ ErrorInfo Wiping::inUse(int pass) const
                      detail::kSource};
 }
 
+// A write lease tells us when another program opens the file: the kernel cannot grant it while
+// any other descriptor is open on the file, and breaks it when one is opened or the file is
+// truncated. Before the first write and from the last pass to the delete, a program holding the
+// file open is waited for briefly and then refused. In passes 2 to 43 a reader that opened the
+// file between two passes is let be: the original content is gone by then, and the size, the
+// identity and the final read-back show any change it could make.
+// Takes the write lease for `pass` on `fd`, or says why the wipe cannot go on.
 std::optional<ErrorInfo> Wiping::takeLease(int fd, int pass)
 {
     leased_ = false;
@@ -395,6 +411,7 @@ std::optional<ErrorInfo> Wiping::checkLease(int fd, int pass)
     return std::nullopt;
 }
 
+// The file open as `fd` must still be `expected` bytes long; `when` names the moment for the report.
 std::optional<ErrorInfo> Wiping::checkSize(int fd, std::uint64_t expected, const std::string& when)
 {
     struct stat st {};
@@ -442,6 +459,7 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
     return takeLease(file.get(), pass);
 }
 
+// Fills the first `bufferFill` bytes of the buffer with `pattern` repeated from its first byte.
 void Wiping::fillBuffer(std::string_view pattern, std::uint64_t bufferFill)
 {
     char* out = buffer_.get();
@@ -449,6 +467,7 @@ void Wiping::fillBuffer(std::string_view pattern, std::uint64_t bufferFill)
         std::memcpy(out + at, pattern.data(), std::min<std::uint64_t>(pattern.size(), bufferFill - at));
 }
 
+// Tells the observer how far the pass has got, at most every kProgressInterval unless `force`.
 void Wiping::report(int phase, int pass, std::uint64_t done, bool force)
 {
     if (!observer_)
@@ -493,9 +512,8 @@ std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t buffer
     return std::nullopt;
 }
 
-// One pass on an open file: overwrite it all and flush it to the device. After the last pass the
-// file is read back on the same descriptor, its size looked at once more, and it is cut to the
-// last pattern (CR LF) and flushed again, all under the lease.
+// One pass on an open file: overwrite it all and flush it to the device; the last pass is then
+// finished by finishLastPass.
 std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
 {
     if (auto error = writeAll(file.get(), pass, std::min(bufferSize_, extent_)))
@@ -504,9 +522,14 @@ std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
         return failure(-rc, "Cannot flush " + quoted(path_) + " to the disk" + passText(pass));
     if (auto error = checkLease(file.get(), pass))
         return error;
-    if (pass < FileRipper::kPasses)
-        return std::nullopt;
+    return pass < FileRipper::kPasses ? std::nullopt : finishLastPass(file);
+}
 
+// After the last pass has been flushed: the file is read back on the same descriptor, its size
+// looked at once more, and it is cut to the last pattern (CR LF) and flushed again, all under the
+// lease.
+std::optional<ErrorInfo> Wiping::finishLastPass(Descriptor& file)
+{
     const std::string fullLength = "the file is left in place at its full length";
     if (auto error = VerifyOverwrite(files_, file.get(), path_, extent_, kPatterns.back())) {
         // A difference means the overwrite cannot be vouched for; a failed read says nothing of it.
@@ -516,7 +539,7 @@ std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
     }
     if (auto error = checkSize(file.get(), extent_, " (after the last pass was read back)"))
         return error;
-    if (auto error = checkLease(file.get(), pass))
+    if (auto error = checkLease(file.get(), FileRipper::kPasses))
         return error;
     const off_t last = static_cast<off_t>(kPatterns.back().size());
     if (int rc = files_.Truncate(file.get(), last); rc < 0)
@@ -524,7 +547,7 @@ std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
     if (int rc = files_.Sync(file.get()); rc < 0)
         return afterPasses(failure(-rc, "Cannot flush " + quoted(path_) + " to the disk"),
                            "the file is left in place, cut to 2 bytes that may not have reached the disk");
-    return checkLease(file.get(), pass);
+    return checkLease(file.get(), FileRipper::kPasses);
 }
 
 // Gives back the lease and closes the pass's descriptor.
@@ -578,10 +601,12 @@ std::optional<ErrorInfo> Wiping::removeLink()
     return std::nullopt;
 }
 
+// Every step in order; the first failure ends the wipe.
 WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
 {
     std::optional<Descriptor> file;
-    if ((error = locate()) || (error = pinAndCheck()) || (error = openFirst(file)))
+    struct stat named {};
+    if ((error = locate()) || (error = pin(named)) || (error = lookBeforeOpening(named)) || (error = openFirst(file)))
         return WipeOutcome::Failed;
 
     int pass = 0;

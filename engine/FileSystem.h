@@ -1,18 +1,27 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/types.h>
 
-struct fiemap;
-
 namespace quellon {
 
-// The file operations the wiping engine uses, one call each. Every operation returns a negative
-// errno on failure (never throws), so a test can make any single call fail with a chosen errno
-// by wrapping the real implementation.
+// One extent of a file's block map (FS_IOC_FIEMAP), in bytes.
+struct Extent {
+    std::uint64_t logical = 0; // where it starts in the file
+    std::uint64_t length = 0;
+    std::uint32_t flags = 0;   // FIEMAP_EXTENT_* (LAST, SHARED, DATA_INLINE...)
+};
+
+// The operating-system calls the wiping engine makes: primitives only, each one POSIX call (or,
+// where its comment says so, the few calls of one small task such as reading a file under /proc)
+// that hands back what the kernel answered, typed but not interpreted. Parsing and every decision
+// live with the engine's checks. Every operation returns a negative errno on failure (never
+// throws), so a test can make any single call fail with a chosen errno by wrapping the real one.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -65,21 +74,21 @@ public:
     [[nodiscard]] virtual int SetStatusFlags(int fd, int flags) = 0;
     // ioctl(FS_IOC_GETFLAGS): the file's attribute flags (FS_*_FL). 0 or -errno.
     [[nodiscard]] virtual int GetAttributes(int fd, unsigned& flags) = 0;
-    // ioctl(FS_IOC_FIEMAP): maps the file's extents into `map`, which is followed in memory by room
-    // for map.fm_extent_count extents. 0 or -errno.
-    [[nodiscard]] virtual int MapExtents(int fd, struct fiemap& map) = 0;
-    // The file system on `device` as mounted: its type and its options (the super options of
-    // /proc/self/mountinfo, and ext4's full list, which also names the options it took from its
-    // superblock). 0, -ENOENT when no mount of it can be seen, or -errno.
-    [[nodiscard]] virtual int MountOptions(dev_t device, std::string& type, std::string& options) = 0;
+    // ioctl(FS_IOC_FIEMAP): the extents of the file from byte `start` on, at most `most` of them, into
+    // `extents` (emptied first; empty past the last one). 0 or -errno.
+    [[nodiscard]] virtual int MapExtents(int fd, std::uint64_t start, std::uint32_t most,
+                                         std::vector<Extent>& extents) = 0;
+    // open(2), read(2) to the end and close(2) of a small file such as /proc/self/mountinfo: its
+    // whole content into `contents`. 0 or -errno.
+    [[nodiscard]] virtual int ReadSmallFile(const std::string& path, std::string& contents) = 0;
     // posix_fadvise(POSIX_FADV_DONTNEED) over the whole file: drops its clean cached pages. 0 or -errno.
     [[nodiscard]] virtual int DropCache(int fd) = 0;
     // fsync(2) of an open folder: 0 or -errno.
     [[nodiscard]] virtual int SyncFolder(int folder) = 0;
 };
 
-// The real thing: each call goes straight to the POSIX function of the same purpose, retried
-// while it is interrupted by a signal (except close, which Linux never retries).
+// The real thing: each call goes straight to the POSIX function its contract names, retried while
+// it is interrupted by a signal (except close, which Linux never retries).
 class PosixFileSystem final : public FileSystem {
 public:
     [[nodiscard]] int OpenAt(int folder, const std::string& name, int flags, mode_t mode) override;
@@ -105,8 +114,9 @@ public:
     [[nodiscard]] int GetLease(int fd) override;
     [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
-    [[nodiscard]] int MapExtents(int fd, struct fiemap& map) override;
-    [[nodiscard]] int MountOptions(dev_t device, std::string& type, std::string& options) override;
+    [[nodiscard]] int MapExtents(int fd, std::uint64_t start, std::uint32_t most,
+                                 std::vector<Extent>& extents) override;
+    [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;
 };

@@ -1,20 +1,19 @@
 #include "FileSystem.h"
 
-#include "StorageCheck.h"
-
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
-#include <string_view>
+#include <cstring>
+#include <new>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -34,28 +33,30 @@ auto retryOnEintr(Call call)
     }
 }
 
-// Reads a whole small file such as one under /proc into `out`. 0 or -errno.
-int readWholeFile(const std::string& path, std::string& out)
+// fstat/fstatat through statx, leaving out the timestamps. 0 or -errno.
+int statWithoutTimes(int at, const char* name, int flags, struct stat& st)
 {
-    const int fd = retryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); });
-    if (fd < 0)
-        return fd;
-    out.clear();
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = retryOnEintr([&] { return ::read(fd, chunk, sizeof chunk); });
-        if (got < 0) {
-            ::close(fd);
-            return static_cast<int>(got);
-        }
-        if (got == 0)
-            break;
-        out.append(chunk, static_cast<std::size_t>(got));
-    }
-    return ::close(fd) == 0 ? 0 : -errno;
+    // statx without the timestamps: on file systems with fine-grained timestamps, a query of them
+    // makes the next write update them, and every flush after it then has inode changes to write.
+    constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO |
+                                 STATX_SIZE | STATX_BLOCKS;
+    struct statx sx {};
+    const int rc = retryOnEintr([&] { return ::statx(at, name, flags, kWanted, &sx); });
+    if (rc < 0)
+        return rc;
+    st = {};
+    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st.st_rdev = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
+    st.st_ino = sx.stx_ino;
+    st.st_mode = sx.stx_mode;
+    st.st_nlink = sx.stx_nlink;
+    st.st_uid = sx.stx_uid;
+    st.st_gid = sx.stx_gid;
+    st.st_size = static_cast<off_t>(sx.stx_size);
+    st.st_blksize = static_cast<blksize_t>(sx.stx_blksize);
+    st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+    return 0;
 }
-
-int statWithoutTimes(int at, const char* name, int flags, struct stat& st);
 
 } // namespace
 
@@ -114,34 +115,6 @@ int PosixFileSystem::IsMountRoot(int fd)
         return 0;
     return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0 ? 1 : 0;
 }
-
-namespace {
-
-int statWithoutTimes(int at, const char* name, int flags, struct stat& st)
-{
-    // statx without the timestamps: on file systems with fine-grained timestamps, a query of them
-    // makes the next write update them, and every flush after it then has inode changes to write.
-    constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO |
-                                 STATX_SIZE | STATX_BLOCKS;
-    struct statx sx {};
-    const int rc = retryOnEintr([&] { return ::statx(at, name, flags, kWanted, &sx); });
-    if (rc < 0)
-        return rc;
-    st = {};
-    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-    st.st_rdev = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
-    st.st_ino = sx.stx_ino;
-    st.st_mode = sx.stx_mode;
-    st.st_nlink = sx.stx_nlink;
-    st.st_uid = sx.stx_uid;
-    st.st_gid = sx.stx_gid;
-    st.st_size = static_cast<off_t>(sx.stx_size);
-    st.st_blksize = static_cast<blksize_t>(sx.stx_blksize);
-    st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
-    return 0;
-}
-
-} // namespace
 
 int PosixFileSystem::StatFs(int fd, struct statfs& st)
 {
@@ -217,56 +190,46 @@ int PosixFileSystem::GetAttributes(int fd, unsigned& flags)
     return rc < 0 ? rc : 0;
 }
 
-int PosixFileSystem::MapExtents(int fd, struct fiemap& map)
+int PosixFileSystem::MapExtents(int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents)
 {
-    return retryOnEintr([&] { return ::ioctl(fd, FS_IOC_FIEMAP, &map); });
+    extents.clear();
+    // The request is the header followed by room for the extents of the answer, 8-byte aligned.
+    const std::size_t bytes = sizeof(struct fiemap) + std::size_t{most} * sizeof(struct fiemap_extent);
+    static_assert(alignof(struct fiemap) <= alignof(std::uint64_t));
+    std::vector<std::uint64_t> storage((bytes + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    auto* map = new (storage.data())::fiemap{};
+    map->fm_start = start;
+    map->fm_length = FIEMAP_MAX_OFFSET - start;
+    map->fm_extent_count = most;
+    if (int rc = retryOnEintr([&] { return ::ioctl(fd, FS_IOC_FIEMAP, map); }); rc < 0)
+        return rc;
+    const auto* raw = reinterpret_cast<const unsigned char*>(storage.data()) + sizeof(struct fiemap);
+    for (std::uint32_t i = 0; i < std::min(map->fm_mapped_extents, most); ++i) {
+        struct fiemap_extent extent {};
+        std::memcpy(&extent, raw + i * sizeof extent, sizeof extent);
+        extents.push_back(Extent{extent.fe_logical, extent.fe_length, extent.fe_flags});
+    }
+    return 0;
 }
 
-int PosixFileSystem::MountOptions(dev_t device, std::string& type, std::string& options)
+int PosixFileSystem::ReadSmallFile(const std::string& path, std::string& contents)
 {
-    type.clear();
-    options.clear();
-    std::string table;
-    if (int rc = readWholeFile("/proc/self/mountinfo", table); rc < 0)
-        return rc;
-    bool found = false;
-    for (std::size_t start = 0; start < table.size();) {
-        std::size_t end = table.find('\n', start);
-        if (end == std::string::npos)
-            end = table.size();
-        const auto line = ParseMountInfoLine(std::string_view(table).substr(start, end - start));
-        start = end + 1;
-        if (line && line->major == ::major(device) && line->minor == ::minor(device)) {
-            type = line->type;
-            options = line->superOptions;
-            found = true;
+    contents.clear();
+    const int fd = retryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); });
+    if (fd < 0)
+        return fd;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = retryOnEintr([&] { return ::read(fd, chunk, sizeof chunk); });
+        if (got < 0) {
+            ::close(fd);
+            return static_cast<int>(got);
+        }
+        if (got == 0)
             break;
-        }
+        contents.append(chunk, static_cast<std::size_t>(got));
     }
-
-    // ext4 lists all its options under /proc/fs/ext4/<device name>, including those that came from
-    // the superblock's defaults (tune2fs -o journal_data), which mountinfo leaves out.
-    const std::string link =
-        "/sys/dev/block/" + std::to_string(::major(device)) + ":" + std::to_string(::minor(device));
-    char target[4096];
-    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (length > 0) {
-        const std::string_view resolved(target, static_cast<std::size_t>(length));
-        const std::string name(resolved.substr(resolved.find_last_of('/') + 1));
-        std::string ext4Options;
-        if (!name.empty() && readWholeFile("/proc/fs/ext4/" + name + "/options", ext4Options) == 0) {
-            for (char& c : ext4Options) {
-                if (c == '\n')
-                    c = ',';
-            }
-            while (!ext4Options.empty() && ext4Options.back() == ',')
-                ext4Options.pop_back();
-            if (!ext4Options.empty())
-                options += (options.empty() ? "" : ",") + ext4Options;
-            found = true;
-        }
-    }
-    return found ? 0 : -ENOENT;
+    return ::close(fd) == 0 ? 0 : -errno;
 }
 
 int PosixFileSystem::DropCache(int fd)

@@ -5,32 +5,118 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <numeric>
 #include <optional>
-#include <utility>
 
 #include <fcntl.h>
 
 namespace quellon {
 namespace {
 
-using detail::AlignedBuffer;
-using detail::allocatePages;
-using detail::Descriptor;
-using detail::failure;
-using detail::kPageSize;
-using detail::quoted;
-using detail::refusal;
-using detail::replaced;
+using namespace detail;
 
 // Bytes read back per call; memory for the check stays near twice this.
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 // The status flags of the descriptor while the file is read back: past the page cache, and back.
 constexpr int kDirectFlags = O_NONBLOCK | O_DIRECT;
 constexpr int kCachedFlags = O_NONBLOCK;
+
+// Reads an open file back past the page cache: with direct I/O where the file system allows it;
+// otherwise the file's cached pages, clean since the flush, are dropped so that the reads come
+// from the device.
+class ReadBack {
+public:
+    ReadBack(FileSystem& files, int fd, const std::string& path)
+        : files_(files), fd_(fd), path_(path), what_("Cannot read " + quoted(path) + " back to check the overwrite")
+    {
+    }
+
+    // Sets direct I/O on the descriptor, or falls back to reading through the emptied cache.
+    std::optional<ErrorInfo> openForReadBack()
+    {
+        if (int rc = files_.SetStatusFlags(fd_, kDirectFlags); rc == -EINVAL)
+            return readCached();
+        else if (rc < 0)
+            return failed(-rc);
+        return std::nullopt;
+    }
+
+    // Reads bytes [offset, offset + size) into `into`, looping over short reads; a file that ends
+    // before `extent` is reported.
+    std::optional<ErrorInfo> readChunk(char* into, std::uint64_t size, std::uint64_t offset, std::uint64_t extent)
+    {
+        std::uint64_t have = 0;
+        while (have < size) {
+            const ssize_t got = files_.ReadAt(fd_, into + have, size - have, static_cast<off_t>(offset + have));
+            if (got == -EINVAL && direct_) {
+                // Direct I/O refused for this read after all: read through the emptied page cache.
+                if (auto error = readCached())
+                    return error;
+                continue;
+            }
+            if (got < 0)
+                return failed(static_cast<int>(-got));
+            if (got == 0) {
+                return ErrorInfo{EIO,
+                                 quoted(path_) + " read back shorter than the last pass wrote it (" +
+                                     std::to_string(offset + have) + " of " + std::to_string(extent) +
+                                     " bytes), so it was not deleted",
+                                 kSource};
+            }
+            have += static_cast<std::uint64_t>(got);
+        }
+        return std::nullopt;
+    }
+
+    // Gives the descriptor back its usual status flags.
+    std::optional<ErrorInfo> finish()
+    {
+        if (!direct_)
+            return std::nullopt;
+        if (int rc = files_.SetStatusFlags(fd_, kCachedFlags); rc < 0)
+            return failed(-rc);
+        return std::nullopt;
+    }
+
+    // The failure of a step of the read-back, with errno `err`.
+    ErrorInfo failed(int err) const { return failure(err, what_); }
+
+private:
+    // Leaves direct I/O and drops the file's cached pages.
+    std::optional<ErrorInfo> readCached()
+    {
+        direct_ = false;
+        if (int rc = files_.SetStatusFlags(fd_, kCachedFlags); rc < 0)
+            return failed(-rc);
+        if (int rc = files_.DropCache(fd_); rc < 0)
+            return failed(-rc);
+        return std::nullopt;
+    }
+
+    FileSystem& files_;
+    int fd_;
+    const std::string& path_;
+    std::string what_;
+    bool direct_ = true;
+};
+
+// Bytes per read-back chunk: whole pages and whole patterns, so every chunk starts on a pattern
+// boundary and suits direct I/O; a small file needs no more than its own length.
+std::uint64_t readBackChunk(std::uint64_t extent, std::size_t patternSize)
+{
+    const std::uint64_t unit = std::lcm(kPageSize, patternSize);
+    const std::uint64_t most = std::max<std::uint64_t>(kReadChunk / unit, 1) * unit;
+    return std::min<std::uint64_t>(most, (extent + unit - 1) / unit * unit);
+}
+
+// Where the `size` bytes at `got` first differ from those at `expected`; nothing when they are equal.
+std::optional<std::uint64_t> firstDifference(const char* got, const char* expected, std::uint64_t size)
+{
+    if (std::memcmp(got, expected, size) == 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(std::mismatch(got, got + size, expected).first - got);
+}
 
 } // namespace
 
@@ -42,7 +128,7 @@ std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const str
     if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
         return error;
     if (auto why = WhyOverwriteCannotReach(facts))
-        return refusal(EOPNOTSUPP, path, *why, detail::kSeeTheReadme);
+        return refusal(EOPNOTSUPP, path, *why, kSeeTheReadme);
     return std::nullopt;
 }
 
@@ -50,86 +136,41 @@ std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const stru
                                            StorageFacts facts)
 {
     if ((st.st_mode & 0222) == 0)
-        return refusal(EACCES, path, "is read-only", detail::kMakeItWritable);
+        return refusal(EACCES, path, "is read-only", kMakeItWritable);
 
     if (auto error = GatherFileFacts(files, fd, path, facts))
         return error;
     if (auto why = WhyOverwriteCannotReach(facts))
-        return refusal(EOPNOTSUPP, path, *why, detail::kSeeTheReadme);
+        return refusal(EOPNOTSUPP, path, *why, kSeeTheReadme);
     return std::nullopt;
 }
 
 std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, int fd, const std::string& path, std::uint64_t extent,
                                          std::string_view pattern)
 {
-    const std::string what = "Cannot read " + quoted(path) + " back to check the overwrite";
-    // Past the page cache where the file system allows direct I/O; otherwise the file's cached
-    // pages, clean since the flush, are dropped so that the reads come from the device.
-    bool direct = true;
-    auto readCached = [&]() -> std::optional<ErrorInfo> {
-        direct = false;
-        if (int rc = files.SetStatusFlags(fd, kCachedFlags); rc < 0)
-            return failure(-rc, what);
-        if (int rc = files.DropCache(fd); rc < 0)
-            return failure(-rc, what);
-        return std::nullopt;
-    };
-    if (int rc = files.SetStatusFlags(fd, kDirectFlags); rc == -EINVAL) {
-        if (auto error = readCached())
-            return error;
-    } else if (rc < 0) {
-        return failure(-rc, what);
-    }
-
-    // Whole pages and whole patterns per chunk, so every chunk starts on a pattern boundary and
-    // suits direct I/O; a small file needs no more than its own length.
-    const std::uint64_t unit = std::lcm(kPageSize, pattern.size());
-    const std::uint64_t chunk =
-        std::min<std::uint64_t>(std::max<std::uint64_t>(kReadChunk / unit, 1) * unit, (extent + unit - 1) / unit * unit);
+    ReadBack reader(files, fd, path);
+    if (auto error = reader.openForReadBack())
+        return error;
+    const std::uint64_t chunk = readBackChunk(extent, pattern.size());
     AlignedBuffer buffer = allocatePages(chunk);
     if (!buffer)
-        return failure(ENOMEM, what);
+        return reader.failed(ENOMEM);
     std::string expected(chunk, '\0');
     for (std::size_t at = 0; at < chunk; ++at)
         expected[at] = pattern[at % pattern.size()];
 
     for (std::uint64_t offset = 0; offset < extent; offset += chunk) {
         const std::uint64_t want = std::min(chunk, extent - offset);
-        std::uint64_t have = 0;
-        while (have < want) {
-            const ssize_t got = files.ReadAt(fd, buffer.get() + have, want - have, static_cast<off_t>(offset + have));
-            if (got == -EINVAL && direct) {
-                // Direct I/O refused for this read after all: read through the emptied page cache.
-                if (auto error = readCached())
-                    return error;
-                continue;
-            }
-            if (got < 0)
-                return failure(static_cast<int>(-got), what);
-            if (got == 0) {
-                return ErrorInfo{EIO,
-                                 quoted(path) + " read back shorter than the last pass wrote it (" +
-                                     std::to_string(offset + have) + " of " + std::to_string(extent) +
-                                     " bytes), so it was not deleted",
-                                 detail::kSource};
-            }
-            have += static_cast<std::uint64_t>(got);
-        }
-        if (std::memcmp(buffer.get(), expected.data(), want) != 0) {
-            const auto mismatch = std::mismatch(buffer.get(), buffer.get() + want, expected.data());
-            const std::uint64_t at = offset + static_cast<std::uint64_t>(mismatch.first - buffer.get());
+        if (auto error = reader.readChunk(buffer.get(), want, offset, extent))
+            return error;
+        if (const auto at = firstDifference(buffer.get(), expected.data(), want)) {
             return ErrorInfo{EIO,
                              quoted(path) + " did not read back as the last pass wrote it (first difference at byte " +
-                                 std::to_string(at) + "), so it was not deleted",
-                             detail::kSource};
+                                 std::to_string(offset + *at) + "), so it was not deleted",
+                             kSource};
         }
     }
-
-    if (direct) {
-        if (int rc = files.SetStatusFlags(fd, kCachedFlags); rc < 0)
-            return failure(-rc, what);
-    }
-    return std::nullopt;
+    return reader.finish();
 }
 
 std::string FolderOf(const std::string& path)

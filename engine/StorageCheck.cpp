@@ -5,19 +5,17 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <cstddef>
-#include <new>
 #include <vector>
 
 #include <linux/fiemap.h>
 #include <linux/fs.h>
+#include <sys/sysmacros.h>
 
 namespace quellon {
 namespace {
 
-using detail::failure;
-using detail::quoted;
+using namespace detail;
 
 enum class Kind {
     CopyOnWrite,   // an overwrite is written to new blocks; the old ones stay until reused
@@ -83,6 +81,7 @@ constexpr std::array kRefused = {
 // ext2, ext3 and ext4 share this magic number.
 constexpr std::uint64_t kExtMagic = 0xEF53;
 
+// The refusal's words for a kind of file system; %s stands for its name.
 const char* reasonFor(Kind kind)
 {
     switch (kind) {
@@ -104,6 +103,7 @@ const char* reasonFor(Kind kind)
     return "";
 }
 
+// `reason` with its %s replaced by `name`.
 std::string withName(const char* reason, const std::string& name)
 {
     std::string out = reason;
@@ -113,6 +113,7 @@ std::string withName(const char* reason, const std::string& name)
     return out;
 }
 
+// Whether the comma-separated `options` hold exactly `wanted`.
 bool hasOption(const std::string& options, std::string_view wanted)
 {
     std::size_t start = 0;
@@ -138,40 +139,81 @@ constexpr std::uint32_t kExtentsPerCall = 64;
 // Walks the file's extent map and notes shared and inline extents. Returns 0 or -errno.
 int readExtentFlags(FileSystem& files, int fd, StorageFacts& facts)
 {
-    // A FIEMAP request is its header followed by room for the extents of the answer.
-    constexpr std::size_t kWords =
-        (sizeof(struct fiemap) + kExtentsPerCall * sizeof(struct fiemap_extent) + 7) / sizeof(std::uint64_t);
-    static_assert(alignof(struct fiemap) <= alignof(std::uint64_t));
-    std::vector<std::uint64_t> storage(kWords);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(storage.data());
+    std::vector<Extent> extents;
     std::uint64_t start = 0;
     for (;;) {
-        std::fill(storage.begin(), storage.end(), 0);
-        auto* map = new (storage.data())::fiemap{};
-        map->fm_start = start;
-        map->fm_length = FIEMAP_MAX_OFFSET - start;
-        map->fm_extent_count = kExtentsPerCall;
-        if (int rc = files.MapExtents(fd, *map); rc < 0)
+        if (int rc = files.MapExtents(fd, start, kExtentsPerCall, extents); rc < 0)
             return notOffered(-rc) ? 0 : rc;
-        const std::uint32_t mapped = std::min(map->fm_mapped_extents, kExtentsPerCall);
-        if (mapped == 0)
+        if (extents.empty())
             return 0;
-        struct fiemap_extent extent {};
-        for (std::uint32_t i = 0; i < mapped; ++i) {
-            std::memcpy(&extent, bytes + sizeof(struct fiemap) + i * sizeof(struct fiemap_extent), sizeof extent);
-            if (extent.fe_flags & FIEMAP_EXTENT_SHARED)
+        for (const Extent& extent : extents) {
+            if (extent.flags & FIEMAP_EXTENT_SHARED)
                 facts.sharedExtents = true;
-            if (extent.fe_flags & FIEMAP_EXTENT_DATA_INLINE)
+            if (extent.flags & FIEMAP_EXTENT_DATA_INLINE)
                 facts.inlineData = true;
         }
-        // `extent` is now the last one mapped.
-        if (facts.sharedExtents || facts.inlineData || (extent.fe_flags & FIEMAP_EXTENT_LAST))
+        const Extent& last = extents.back();
+        if (facts.sharedExtents || facts.inlineData || (last.flags & FIEMAP_EXTENT_LAST))
             return 0;
-        const std::uint64_t next = extent.fe_logical + extent.fe_length;
+        const std::uint64_t next = last.logical + last.length;
         if (next <= start)
             return 0;
         start = next;
     }
+}
+
+// The type and super options of `device` in the mount table `table` (/proc/self/mountinfo).
+bool findMount(std::string_view table, dev_t device, std::string& type, std::string& options)
+{
+    for (std::size_t start = 0; start < table.size();) {
+        std::size_t end = table.find('\n', start);
+        if (end == std::string_view::npos)
+            end = table.size();
+        const auto line = ParseMountInfoLine(table.substr(start, end - start));
+        start = end + 1;
+        if (line && line->major == ::major(device) && line->minor == ::minor(device)) {
+            type = line->type;
+            options = line->superOptions;
+            return true;
+        }
+    }
+    return false;
+}
+
+// ext4 lists all its options under /proc/fs/ext4/<device name>, one a line, including those that
+// came from the superblock's defaults (tune2fs -o journal_data), which mountinfo leaves out. Appends
+// them to `options`; false where there is no such list (not ext4, or the device has no name).
+bool addExt4Options(FileSystem& files, dev_t device, std::string& options)
+{
+    std::string target;
+    const std::string link =
+        "/sys/dev/block/" + std::to_string(::major(device)) + ":" + std::to_string(::minor(device));
+    if (files.ReadLink(link, target) < 0 || target.empty())
+        return false;
+    const std::string name = target.substr(target.find_last_of('/') + 1);
+    std::string list;
+    if (name.empty() || files.ReadSmallFile("/proc/fs/ext4/" + name + "/options", list) < 0)
+        return false;
+    std::replace(list.begin(), list.end(), '\n', ',');
+    while (!list.empty() && list.back() == ',')
+        list.pop_back();
+    if (!list.empty())
+        options += (options.empty() ? "" : ",") + list;
+    return true;
+}
+
+// The file system on `device` as mounted: its type and options. 0, -ENOENT when no mount of it
+// can be seen, or the -errno of reading the mount table.
+int readMountOptions(FileSystem& files, dev_t device, std::string& type, std::string& options)
+{
+    type.clear();
+    options.clear();
+    std::string table;
+    if (int rc = files.ReadSmallFile("/proc/self/mountinfo", table); rc < 0)
+        return rc;
+    const bool mounted = findMount(table, device, type, options);
+    const bool ext4 = addExt4Options(files, device, options);
+    return mounted || ext4 ? 0 : -ENOENT;
 }
 
 } // namespace
@@ -221,7 +263,7 @@ std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const 
     // Magic numbers are 32 bits; f_type is a signed long that some of them overflow on 32-bit machines.
     facts.magic = static_cast<std::uint64_t>(fsInfo.f_type) & 0xFFFFFFFFu;
 
-    if (int rc = files.MountOptions(st.st_dev, facts.type, facts.options); rc < 0 && rc != -ENOENT)
+    if (int rc = readMountOptions(files, st.st_dev, facts.type, facts.options); rc < 0 && rc != -ENOENT)
         return failure(-rc, "Cannot read the mount options of " + quoted(path));
     return std::nullopt;
 }
@@ -237,6 +279,31 @@ std::optional<ErrorInfo> GatherFileFacts(FileSystem& files, int fd, const std::s
         return failure(-rc, "Cannot read the block map of " + quoted(path));
     return std::nullopt;
 }
+
+namespace {
+
+// A decimal number of at most 9 digits' worth (no sign, no spaces) into `value`.
+bool parseNumber(std::string_view digits, unsigned& value)
+{
+    value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || value > 0xFFFFFFFu)
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return true;
+}
+
+// "major:minor" into `out`.
+bool parseDevice(std::string_view device, MountInfoLine& out)
+{
+    const std::size_t colon = device.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == device.size())
+        return false;
+    return parseNumber(device.substr(0, colon), out.major) && parseNumber(device.substr(colon + 1), out.minor);
+}
+
+} // namespace
 
 std::optional<MountInfoLine> ParseMountInfoLine(std::string_view line)
 {
@@ -265,24 +332,8 @@ std::optional<MountInfoLine> ParseMountInfoLine(std::string_view line)
     const std::string_view type = nextField();
     const std::string_view source = nextField();
     const std::string_view superOptions = nextField();
-    if (type.empty() || source.empty())
-        return std::nullopt;
-
     MountInfoLine out;
-    const std::string_view device = head[2];
-    const std::size_t colon = device.find(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == device.size())
-        return std::nullopt;
-    auto number = [](std::string_view digits, unsigned& value) {
-        value = 0;
-        for (char c : digits) {
-            if (c < '0' || c > '9' || value > 0xFFFFFFFu)
-                return false;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        return true;
-    };
-    if (!number(device.substr(0, colon), out.major) || !number(device.substr(colon + 1), out.minor))
+    if (type.empty() || source.empty() || !parseDevice(head[2], out))
         return std::nullopt;
     out.type = std::string(type);
     out.superOptions = std::string(superOptions);

@@ -27,8 +27,8 @@ struct StorageFacts {
 // (btrfs): overwriting cannot reach its old data"); nothing when it can.
 std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts);
 
-// Learns the facts of the file system that holds `fd` (whose fstat is `st`): its magic, mount type
-// and options. Works on a descriptor opened with O_PATH. On failure returns the error to report
+// Learns the facts of the file system that holds `fd` (whose fstat is `st`): its magic, and its
+// mount type and options from the mount table (and ext4's own list of options). Works on a descriptor opened with O_PATH. On failure returns the error to report
 // (naming `path`); a mount entry that cannot be seen leaves type and options empty.
 std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st,
                                                const std::string& path, StorageFacts& facts);
@@ -38,7 +38,8 @@ std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const 
 // simply left at their defaults.
 std::optional<ErrorInfo> GatherFileFacts(FileSystem& files, int fd, const std::string& path, StorageFacts& facts);
 
-// One line of /proc/self/mountinfo, reduced to what the check uses.
+// One line of /proc/self/mountinfo, reduced to what the check uses. The check reads the table
+// through FileSystem::ReadSmallFile and parses it here; the parser is declared for its own tests.
 struct MountInfoLine {
     unsigned major = 0;
     unsigned minor = 0;

@@ -1,23 +1,20 @@
 #include "ErrorReport.h"
 #include "RecordingMessageBox.h"
+#include "Rows.h"
 
 #include <gtest/gtest.h>
 
 namespace quellon {
 namespace {
 
+using test::PrintTo;
+using test::RowName;
+
 struct ReportCase {
     const char* name;
     ErrorInfo error;
     std::string expected;
 };
-
-// Name the row in test output instead of dumping its bytes.
-void PrintTo(const ReportCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
 
 const std::string kTail = "\r\n\r\n\tSend the error information above to be at support@quellon.example";
 
@@ -43,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{"line_ends_inside_the_description_pass_through",
                    {5, "first\r\nsecond\n", "a\tb"},
                    "Error description: first\r\nsecond\n\r\nError Source: a\tb\r\nError Number: 5" + kTail}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<ReportCase>);
 
 TEST(ShowErrorReport, ShowsOneErrorBoxTitledError)
 {

@@ -5,6 +5,7 @@
 #include "FileRipper.h"
 #include "LoopImage.h"
 #include "RecordingMessageBox.h"
+#include "Rows.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,9 @@
 
 namespace quellon::testing {
 namespace {
+
+using quellon::test::PrintTo;
+using quellon::test::RowName;
 
 constexpr int kMarkers = 65536; // 16 bytes each: a 1 MiB file
 
@@ -83,11 +87,6 @@ struct FileSystemCase {
     bool refused; // true: the wipe must refuse the file and leave it whole
 };
 
-void PrintTo(const FileSystemCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
 class RecoveryOn : public ::testing::TestWithParam<FileSystemCase> {};
 
 TEST_P(RecoveryOn, WipedLeavesNoMarkerOrRefusedLeavesTheFileWhole)
@@ -112,7 +111,7 @@ TEST_P(RecoveryOn, WipedLeavesNoMarkerOrRefusedLeavesTheFileWhole)
     if (c.refused) {
         EXPECT_EQ(status, 1);
         EXPECT_EQ(occurrences(reports, "Error description: "), 1u) << reports;
-        EXPECT_NE(reports.find("so it was not wiped"), std::string::npos) << reports;
+        EXPECT_NE(reports.find(", so it was not wiped"), std::string::npos) << reports;
         EXPECT_EQ(readFile(wiped), secret) << "a refused file must be left exactly as it was";
     } else {
         EXPECT_EQ(status, 0) << reports;
@@ -139,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileSystemCase{"btrfs_is_refused", "mkfs.btrfs", 128, "mkfs.btrfs -q -f", "", true},
         FileSystemCase{"ext4_with_journalled_data_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=journal",
                        true}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<FileSystemCase>);
 
 // Another program acting at the worst moment, played through the file layer's hooks, on a real
 // image: either a true success with no marker of the wiped file left, or one report with the file
@@ -153,11 +152,6 @@ struct AttackCase {
     const char* name;
     Attack attack;
 };
-
-void PrintTo(const AttackCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class RecoveryUnderAttack : public ::testing::TestWithParam<AttackCase> {};
 
@@ -237,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
     Attacks, RecoveryUnderAttack,
     ::testing::Values(AttackCase{"folder_swapped_for_a_link_before_the_delete", Attack::FolderSwappedForALinkBeforeTheDelete},
                       AttackCase{"data_appended_between_passes", Attack::DataAppendedBetweenPasses}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<AttackCase>);
 
 } // namespace
 } // namespace quellon::testing

@@ -15,6 +15,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,24 +23,11 @@ namespace quellon::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using quellon::test::PrintTo;
 
 const std::string kOriginal(6000, 'o');
-const std::string kReadOnly = " is read-only, so it was not wiped. Make it writable first if you mean to wipe it.";
-const std::string kInUse =
-    " is open in another program, so it was not wiped. Close it in the other program and wipe it again.";
 
-std::string quotedPath(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-// Exactly one error report, with this text.
-void expectOneReport(const RecordingMessageBox& messages, int number, const std::string& description)
-{
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].title, "ERROR");
-    EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({number, description, "FileRipper"}));
-}
+class Safeguard : public WipeTest {};
 
 // ---- Storage that an overwrite cannot reach, shown to the engine as facts ----
 
@@ -48,13 +36,8 @@ struct InjectedStorageCase {
     std::uint64_t magic;
     std::string type;
     std::string options;
-    std::string why; // words after the quoted path, before ", so it was not wiped"
+    std::string why; // how the words after the quoted path begin (StorageCheckTest pins them whole)
 };
-
-void PrintTo(const InjectedStorageCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class RefusedStorage : public WipeTest, public ::testing::WithParamInterface<InjectedStorageCase> {};
 
@@ -64,14 +47,21 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
     const std::string path = dir.file("victim");
     writeFile(path, kOriginal);
     files.alterStatFs = [&](struct statfs& st) { st.f_type = static_cast<decltype(st.f_type)>(c.magic); };
-    files.alterMountOptions = [&](std::string& type, std::string& options) {
-        type = c.type;
-        options = c.options;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    // The mount table names the file's own mount as the row has it (or not at all, without a type);
+    // ext4's own list of options is not there.
+    const std::string mount = c.type.empty() ? "" : "1 1 " + std::to_string(major(st.st_dev)) + ":" +
+                                                        std::to_string(minor(st.st_dev)) + " / / rw - " + c.type +
+                                                        " device " + c.options + "\n";
+    files.alterSmallFile = [&](const std::string& file, int& rc, std::string& contents) {
+        rc = file == "/proc/self/mountinfo" ? 0 : -ENOENT;
+        contents = rc == 0 ? mount : "";
     };
 
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
 
-    expectOneReport(messages, EOPNOTSUPP, quotedPath(path) + " " + c.why + ", so it was not wiped." + kSeeTheReadme);
+    expectOneReportSaying(messages, EOPNOTSUPP, {quoted(path) + " " + c.why, kNotWiped + "." + kSeeTheReadme});
     EXPECT_EQ(files.count(FsCall::Write), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
     EXPECT_EQ(readFile(path), kOriginal);
@@ -81,16 +71,14 @@ INSTANTIATE_TEST_SUITE_P(
     Facts, RefusedStorage,
     ::testing::Values(
         InjectedStorageCase{"btrfs", 0x9123683E, "btrfs", "rw,space_cache=v2",
-                            "is on a copy-on-write file system (btrfs): overwriting cannot reach its old data"},
+                            "is on a copy-on-write file system (btrfs)"},
         InjectedStorageCase{"btrfs_not_in_the_mount_table", 0x9123683E, "", "",
-                            "is on a copy-on-write file system (btrfs): overwriting cannot reach its old data"},
+                            "is on a copy-on-write file system (btrfs)"},
         InjectedStorageCase{"ext4_with_journalled_data", 0xEF53, "ext4", "rw,nodelalloc,data=journal",
-                            "is on a file system that journals file data (ext4, data=journal): the journal keeps "
-                            "copies of old data that overwriting cannot reach"},
+                            "is on a file system that journals file data (ext4, data=journal)"},
         InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0",
-                            "is on a FUSE file system (fuse.sshfs): the program behind it decides where its data is "
-                            "stored, so an overwrite cannot be shown to reach it"}),
-    [](const auto& row) { return std::string(row.param.name); });
+                            "is on a FUSE file system (fuse.sshfs)"}),
+    RowName<InjectedStorageCase>);
 
 // ---- Open in another program ----
 
@@ -150,11 +138,6 @@ struct HolderCase {
     int flags;
 };
 
-void PrintTo(const HolderCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
 class OpenElsewhere : public WipeTest, public ::testing::WithParamInterface<HolderCase> {};
 
 TEST_P(OpenElsewhere, IsReportedUnchangedAndWipedOnceClosed)
@@ -165,7 +148,7 @@ TEST_P(OpenElsewhere, IsReportedUnchangedAndWipedOnceClosed)
     ASSERT_TRUE(other.holding());
 
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneReport(messages, EBUSY, quotedPath(path) + kInUse);
+    expectOneReportSaying(messages, EBUSY, {quoted(path), kNotWiped});
     EXPECT_EQ(files.count(FsCall::Write), 0);
     EXPECT_EQ(readFile(path), kOriginal);
 
@@ -179,11 +162,11 @@ TEST_P(OpenElsewhere, IsReportedUnchangedAndWipedOnceClosed)
 INSTANTIATE_TEST_SUITE_P(Holders, OpenElsewhere,
                          ::testing::Values(HolderCase{"a_reader", O_RDONLY}, HolderCase{"a_writer", O_WRONLY},
                                            HolderCase{"a_reader_and_writer", O_RDWR}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName<HolderCase>);
 
 // The kernel grants a write lease only when the asking descriptor is the file's one open file, so a
 // second descriptor of this very program counts as well.
-TEST_F(WipeTest, FileOpenTwiceInThisProgramIsAlsoRefused)
+TEST_F(Safeguard, FileOpenTwiceInThisProgramIsAlsoRefused)
 {
     const std::string path = dir.file("open-here");
     writeFile(path, kOriginal);
@@ -191,7 +174,7 @@ TEST_F(WipeTest, FileOpenTwiceInThisProgramIsAlsoRefused)
     ASSERT_GE(held, 0);
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
     ::close(held);
-    expectOneReport(messages, EBUSY, quotedPath(path) + kInUse);
+    expectOneReportSaying(messages, EBUSY, {quoted(path), kNotWiped});
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
@@ -203,11 +186,6 @@ struct LeaseCase {
     bool wiped;       // true: the wipe goes on (with or without the lease)
     std::string what; // otherwise the report's description; %s stands for the quoted path
 };
-
-void PrintTo(const LeaseCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class LeaseAnswer : public WipeTest, public ::testing::WithParamInterface<LeaseCase> {};
 
@@ -231,7 +209,7 @@ TEST_P(LeaseAnswer, DecidesWhetherTheWipeGoesOn)
     }
     EXPECT_EQ(outcome, WipeOutcome::Failed);
     std::string description = c.what;
-    description.replace(description.find("%s"), 2, quotedPath(path));
+    description.replace(description.find("%s"), 2, quoted(path));
     expectOneReport(messages, c.error == EAGAIN ? EBUSY : c.error, description);
     EXPECT_EQ(readFile(path), kOriginal);
 }
@@ -239,14 +217,16 @@ TEST_P(LeaseAnswer, DecidesWhetherTheWipeGoesOn)
 INSTANTIATE_TEST_SUITE_P(
     Answers, LeaseAnswer,
     ::testing::Values(
-        LeaseCase{"refused_because_the_file_is_open_elsewhere", EAGAIN, 1000, false, "%s" + kInUse},
+        LeaseCase{"refused_because_the_file_is_open_elsewhere", EAGAIN, 1000, false,
+                  "%s is open in another program, so it was not wiped. Close it in the other program and wipe it "
+                  "again."},
         LeaseCase{"open_elsewhere_for_a_moment_only_an_indexer_say", EAGAIN, 3, true, ""},
         LeaseCase{"not_the_owner_and_no_lease_capability", EACCES, 1, true, ""},
         LeaseCase{"not_permitted", EPERM, 1, true, ""},
         LeaseCase{"a_file_system_or_system_without_leases", EINVAL, 1, true, ""},
         LeaseCase{"no_memory_for_the_lease", ENOMEM, 1, false,
                   "Cannot check whether %s is open in another program: Cannot allocate memory"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<LeaseCase>);
 
 // Taking the lease must not expose the program to the lease-break signal: by default SIGIO, which
 // ends a process, and which the kernel sends when another program opens the file while it is held.
@@ -292,18 +272,13 @@ struct ModeCase {
     bool readOnly;
 };
 
-void PrintTo(const ModeCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
 class ModeAsRoot : public WipeTest, public ::testing::WithParamInterface<ModeCase> {};
 
 TEST_P(ModeAsRoot, NoWriteBitAtAllMeansReadOnly)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root, whose open ignores the permission bits; as any other user the open itself "
-                        "is refused (WipeTest.ReadOnlyFileIsReportedUnchanged)";
+                        "is refused (Paths/WipeRefusal.ReportsOnceAndChangesNothing/read_only_by_its_mode)";
     const std::string path = dir.file("moded");
     writeFile(path, kOriginal);
     ASSERT_EQ(::chmod(path.c_str(), GetParam().mode), 0);
@@ -312,7 +287,7 @@ TEST_P(ModeAsRoot, NoWriteBitAtAllMeansReadOnly)
 
     if (GetParam().readOnly) {
         EXPECT_EQ(outcome, WipeOutcome::Failed);
-        expectOneReport(messages, EACCES, quotedPath(path) + kReadOnly);
+        expectOneReportSaying(messages, EACCES, {quoted(path), kNotWiped});
         EXPECT_EQ(files.count(FsCall::Write), 0);
         EXPECT_EQ(readFile(path), kOriginal);
     } else {
@@ -327,18 +302,17 @@ INSTANTIATE_TEST_SUITE_P(Modes, ModeAsRoot,
                                            ModeCase{"r_xr_xr_x", 0555, true}, ModeCase{"nothing_at_all", 0000, true},
                                            ModeCase{"write_only_for_the_owner", 0200, false},
                                            ModeCase{"writable_by_others_only", 0006, false}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName<ModeCase>);
 
 // A wipe never creates a file, whatever the umask: a missing path is a report.
-TEST_F(WipeTest, MissingFileIsNotCreatedWhateverTheUmask)
+TEST_F(Safeguard, MissingFileIsNotCreatedWhateverTheUmask)
 {
     const std::string path = dir.file("new");
     const mode_t previous = ::umask(0777);
     const WipeOutcome outcome = ripper.Wipe(path, nullptr);
     ::umask(previous);
     EXPECT_EQ(outcome, WipeOutcome::Failed);
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_NE(messages.shown[0].prompt.find("does not exist, so nothing was wiped"), std::string::npos);
+    expectOneReportSaying(messages, ENOENT, {quoted(path), kNothingWiped});
     EXPECT_FALSE(fs::exists(path));
 }
 
@@ -347,11 +321,6 @@ struct AttributeCase {
     const char* name;
     int flag;
 };
-
-void PrintTo(const AttributeCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class ProtectedByAttribute : public WipeTest, public ::testing::WithParamInterface<AttributeCase> {};
 
@@ -377,14 +346,14 @@ TEST_P(ProtectedByAttribute, OpenIsRefusedAndReported)
     EXPECT_EQ(::ioctl(fd, FS_IOC_SETFLAGS, &flags), 0);
     ::close(fd);
     EXPECT_EQ(outcome, WipeOutcome::Failed);
-    expectOneReport(messages, EPERM, "Cannot open " + quotedPath(path) + " for writing: Operation not permitted");
+    expectOneReport(messages, EPERM, "Cannot open " + quoted(path) + " for writing: Operation not permitted");
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
 INSTANTIATE_TEST_SUITE_P(Attributes, ProtectedByAttribute,
                          ::testing::Values(AttributeCase{"immutable", FS_IMMUTABLE_FL},
                                            AttributeCase{"append_only", FS_APPEND_FL}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName<AttributeCase>);
 
 // ---- The read-back of the last pass ----
 
@@ -394,11 +363,6 @@ struct ReadBackCase {
     const char* name;
     Corruption corruption;
 };
-
-void PrintTo(const ReadBackCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class ReadBack : public WipeTest, public ::testing::WithParamInterface<ReadBackCase> {};
 
@@ -437,7 +401,7 @@ TEST_P(ReadBack, ThatDiffersFromTheLastPassStopsBeforeTheTruncateAndTheDelete)
         description = " read back shorter than the last pass wrote it (0 of " + std::to_string(extent) + " bytes)";
         break;
     }
-    expectOneReport(messages, EIO, quotedPath(path) + description + ", so it was not deleted");
+    expectOneReport(messages, EIO, quoted(path) + description + ", so it was not deleted");
     EXPECT_EQ(files.count(FsCall::Truncate), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
     EXPECT_EQ(readFile(path), repeated("\r\n", extent)) << "left as the last pass wrote it";
@@ -447,9 +411,9 @@ INSTANTIATE_TEST_SUITE_P(Reads, ReadBack,
                          ::testing::Values(ReadBackCase{"one_byte_changed_at_the_start", Corruption::FirstByte},
                                            ReadBackCase{"one_byte_changed_at_the_end", Corruption::LastByte},
                                            ReadBackCase{"the_file_ends_early", Corruption::EndsEarly}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName<ReadBackCase>);
 
-TEST_F(WipeTest, ReadBackCoversTheWholeOverwrittenRange)
+TEST_F(Safeguard, ReadBackCoversTheWholeOverwrittenRange)
 {
     const std::string path = dir.file("large");
     const std::size_t length = (3u << 20) + 5; // more than one read-back chunk
@@ -469,11 +433,6 @@ struct FallbackCase {
     const char* name;
     FaultyFileSystem::Fault fault;
 };
-
-void PrintTo(const FallbackCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class ReadBackWithoutDirectIo : public WipeTest, public ::testing::WithParamInterface<FallbackCase> {};
 
@@ -496,7 +455,7 @@ INSTANTIATE_TEST_SUITE_P(
     Refusals, ReadBackWithoutDirectIo,
     ::testing::Values(FallbackCase{"direct_io_refused_for_the_descriptor", {FsCall::SetFlags, 1, EINVAL}},
                       FallbackCase{"direct_read_refused", {FsCall::Read, 1, EINVAL}}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<FallbackCase>);
 
 // ---- The folder flushed after the delete ----
 
@@ -505,11 +464,6 @@ struct FolderCase {
     std::string path;
     std::string folder;
 };
-
-void PrintTo(const FolderCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class FolderOfPath : public ::testing::TestWithParam<FolderCase> {};
 
@@ -525,7 +479,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, FolderOfPath,
                                            FolderCase{"a_relative_nested_name", "a/b/notes.txt", "a/b"},
                                            FolderCase{"doubled_slashes", "a//notes.txt", "a"},
                                            FolderCase{"a_name_in_the_root_with_doubled_slashes", "//notes.txt", "/"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName<FolderCase>);
 
 } // namespace
 } // namespace quellon::testing

@@ -1,6 +1,7 @@
 // Where an overwrite in place can reach a file's old data, decided from the facts alone: every kind
 // of refused storage, the local file systems that are wiped as usual, and the per-file rules. Also
 // the reading of the mount table that some of the facts come from.
+#include "Rows.h"
 #include "StorageCheck.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,9 @@
 
 namespace quellon::testing {
 namespace {
+
+using quellon::test::PrintTo;
+using quellon::test::RowName;
 
 constexpr std::uint64_t kExt = 0xEF53;
 constexpr std::uint64_t kXfs = 0x58465342;
@@ -19,11 +23,6 @@ struct DecisionCase {
     StorageFacts facts;
     std::string refusal; // the words after the quoted path; empty: wiped as usual
 };
-
-void PrintTo(const DecisionCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 StorageFacts mounted(std::uint64_t magic, std::string type, std::string options = "rw,relatime")
 {
@@ -132,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                      withJournalAttribute(mounted(kExt, "ext4", "rw,relatime,rw,delalloc,barrier")), ""},
         DecisionCase{"the_file_system_refusal_comes_before_the_per_file_rules",
                      withShared(mounted(0x9123683E, "btrfs")), "is on a copy-on-write file system (btrfs)" + kCow}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<DecisionCase>);
 
 struct MountLineCase {
     const char* name;
@@ -143,11 +142,6 @@ struct MountLineCase {
     std::string type;
     std::string superOptions;
 };
-
-void PrintTo(const MountLineCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class MountInfoParsing : public ::testing::TestWithParam<MountLineCase> {};
 
@@ -183,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         MountLineCase{"no_separator", "26 1 254:0 / / rw ext4 disk0 rw", false, 0, 0, "", ""},
         MountLineCase{"a_device_that_is_not_a_number", "26 1 x:0 / / rw - ext4 disk0 rw", false, 0, 0, "", ""},
         MountLineCase{"an_empty_line", "", false, 0, 0, "", ""}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<MountLineCase>);
 
 } // namespace
 } // namespace quellon::testing

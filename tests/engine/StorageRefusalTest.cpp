@@ -17,6 +17,7 @@ namespace quellon::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using quellon::test::PrintTo;
 
 // What is put on the image before the wipe.
 enum class Setup {
@@ -33,13 +34,8 @@ struct MountCase {
     std::string mkfs;        // command run on the image file (its path is appended)
     std::string mountOptions;
     Setup setup;
-    std::string why;         // the refusal after the quoted path; empty: wiped as usual
+    std::string why;         // how the refusal after the quoted path begins; empty: wiped as usual
 };
-
-void PrintTo(const MountCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 // mkfs.ext4, then the superblock's default mount options changed with tune2fs.
 std::string ext4WithDefaults(const std::string& defaults)
@@ -95,10 +91,7 @@ TEST_P(OnRealStorage, RefusedUntouchedOrWiped)
         EXPECT_FALSE(fs::exists(path));
     } else {
         EXPECT_EQ(outcome, WipeOutcome::Failed);
-        ASSERT_EQ(messages.shown.size(), 1u);
-        EXPECT_EQ(messages.shown[0].prompt,
-                  ErrorReportText({EOPNOTSUPP, "\"" + path + "\" " + c.why + ", so it was not wiped." + kSeeTheReadme,
-                                   "FileRipper"}));
+        expectOneReportSaying(messages, EOPNOTSUPP, {quoted(path) + " " + c.why, kNotWiped + "." + kSeeTheReadme});
         EXPECT_EQ(files.count(FsCall::Write), 0);
         EXPECT_EQ(readFile(path), contents);
     }
@@ -107,9 +100,9 @@ TEST_P(OnRealStorage, RefusedUntouchedOrWiped)
     }
 }
 
-const std::string kBtrfs = "is on a copy-on-write file system (btrfs): overwriting cannot reach its old data";
-const std::string kDataJournal = "is on a file system that journals file data (ext4, data=journal): the journal keeps "
-                                 "copies of old data that overwriting cannot reach";
+// The beginnings of the refusals; StorageCheckTest pins each whole.
+const std::string kBtrfs = "is on a copy-on-write file system (btrfs)";
+const std::string kDataJournal = "is on a file system that journals file data (ext4, data=journal)";
 
 INSTANTIATE_TEST_SUITE_P(
     Images, OnRealStorage,
@@ -122,34 +115,24 @@ INSTANTIATE_TEST_SUITE_P(
         MountCase{"ext4_with_data_journal_from_its_superblock_defaults_is_refused", "tune2fs", 64,
                   ext4WithDefaults("journal_data"), "", Setup::PlainFile, kDataJournal},
         MountCase{"a_reflinked_file_on_xfs_is_refused", "mkfs.xfs", 300, "mkfs.xfs -q -f -m reflink=1", "",
-                  Setup::ReflinkedCopy,
-                  "shares its blocks with another file (a reflinked copy or a snapshot): overwriting would give it "
-                  "new blocks and leave the old data in the shared ones"},
+                  Setup::ReflinkedCopy, "shares its blocks with another file"},
         MountCase{"a_small_file_kept_inline_on_ext4_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F -O inline_data", "",
-                  Setup::SmallFile,
-                  "keeps its data inside the file system's metadata (inline data): copies of it stay where "
-                  "overwriting cannot reach, such as the journal"},
+                  Setup::SmallFile, "keeps its data inside the file system's metadata (inline data)"},
         MountCase{"the_journal_data_attribute_without_delayed_allocation_is_refused", "mkfs.ext4", 64,
-                  "mkfs.ext4 -q -F", "nodelalloc", Setup::JournalAttribute,
-                  "has the journal-data attribute (chattr +j): the journal keeps copies of its old data that "
-                  "overwriting cannot reach"},
+                  "mkfs.ext4 -q -F", "nodelalloc", Setup::JournalAttribute, "has the journal-data attribute (chattr +j)"},
         MountCase{"the_journal_data_attribute_under_delayed_allocation_is_wiped", "mkfs.ext4", 64, "mkfs.ext4 -q -F",
                   "", Setup::JournalAttribute, ""},
         MountCase{"ext4_with_writeback_data_is_wiped", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=writeback",
                   Setup::PlainFile, ""},
         MountCase{"xfs_with_reflink_support_but_no_shared_blocks_is_wiped", "mkfs.xfs", 300,
                   "mkfs.xfs -q -f -m reflink=1", "", Setup::PlainFile, "" }),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName<MountCase>);
 
-} // namespace
-} // namespace quellon::testing
-
-namespace quellon::testing {
-namespace {
+class StorageRefusal : public WipeTest {};
 
 // Opening an overlay file for writing copies it up into the upper layer: a second copy of the data.
 // The refusal must come before any such open, so the upper layer stays empty.
-TEST_F(WipeTest, OverlayFileIsRefusedBeforeItCanBeCopiedUp)
+TEST_F(StorageRefusal, OverlayFileIsRefusedBeforeItCanBeCopiedUp)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "overlay test skipped: needs root to mount";
@@ -165,8 +148,7 @@ TEST_F(WipeTest, OverlayFileIsRefusedBeforeItCanBeCopiedUp)
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
     const bool unmounted = runCommand("umount " + d + "/merged");
 
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_NE(messages.shown[0].prompt.find("\"" + path + "\" is on"), std::string::npos) << messages.shown[0].prompt;
+    expectOneReportSaying(messages, EOPNOTSUPP, {quoted(path) + " is on", kNotWiped});
     EXPECT_EQ(files.count(FsCall::Open), 0) << "opened for writing: that alone copies the file up";
     EXPECT_TRUE(std::filesystem::is_empty(d + "/upper")) << "the file was copied up into the upper layer";
     EXPECT_EQ(readFile(d + "/lower/secret"), "lower layer data");

@@ -4,14 +4,51 @@
 #include "ErrorReport.h"
 #include "FileRipper.h"
 #include "RecordingMessageBox.h"
+#include "Rows.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quellon::testing {
+
+using quellon::test::RowName;
+
+// The path as the report shows it, in double quotes.
+inline std::string quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+// Exactly one error report, in the box titled "ERROR" with the error icon, with `number` and this
+// whole `description`.
+inline void expectOneReport(const RecordingMessageBox& messages, int number, const std::string& description)
+{
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].title, "ERROR");
+    EXPECT_EQ(messages.shown[0].flags, MB_ICONERROR);
+    EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({number, description, FileRipper::kSource}));
+}
+
+// Exactly one error report, with `number`, whose description holds each of `mentions`: for reports
+// whose whole text another test pins (refusals: see the table in FileRipperTest.cpp).
+inline void expectOneReportSaying(const RecordingMessageBox& messages, int number,
+                                  const std::vector<std::string>& mentions)
+{
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].title, "ERROR");
+    const std::string& prompt = messages.shown[0].prompt;
+    EXPECT_NE(prompt.find("\r\nError Number: " + std::to_string(number) + "\r\n"), std::string::npos) << prompt;
+    for (const std::string& mention : mentions)
+        EXPECT_NE(prompt.find(mention), std::string::npos) << "missing: " << mention << "\nin: " << prompt;
+}
+
+// How a refusal's description goes on after the reason: nothing of the file was touched.
+inline const std::string kNotWiped = ", so it was not wiped";
+inline const std::string kNothingWiped = ", so nothing was wiped";
 
 // What a refusal of storage that an overwrite cannot reach tells the user to do.
 inline const std::string kSeeTheReadme = " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";

@@ -212,22 +212,20 @@ int FaultyFileSystem::GetAttributes(int fd, unsigned& flags)
     return real_.GetAttributes(fd, flags);
 }
 
-int FaultyFileSystem::MapExtents(int fd, struct fiemap& map)
+int FaultyFileSystem::MapExtents(int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents)
 {
     if (int err = enter(FsCall::Extents))
         return -err;
-    return real_.MapExtents(fd, map);
+    return real_.MapExtents(fd, start, most, extents);
 }
 
-int FaultyFileSystem::MountOptions(dev_t device, std::string& type, std::string& options)
+int FaultyFileSystem::ReadSmallFile(const std::string& path, std::string& contents)
 {
-    if (int err = enter(FsCall::MountOptions))
+    if (int err = enter(FsCall::ReadFile))
         return -err;
-    int rc = real_.MountOptions(device, type, options);
-    if (alterMountOptions && (rc == 0 || rc == -ENOENT)) {
-        alterMountOptions(type, options);
-        rc = 0;
-    }
+    int rc = real_.ReadSmallFile(path, contents);
+    if (alterSmallFile)
+        alterSmallFile(path, rc, contents);
     return rc;
 }
 

@@ -17,7 +17,7 @@ namespace quellon::testing {
 // and Close count the descriptors that reach the file's data: one of each per pass.
 enum class FsCall {
     Look, Open, Stat, StatFs, Write, Read, Sync, Truncate, Writeback, AwaitWriteback, Close, Unlink,
-    Lease, Attributes, Extents, MountOptions, DropCache, SyncFolder,
+    Lease, Attributes, Extents, ReadFile, DropCache, SyncFolder,
     OpenFolder, StatAt, Access, Resolve, ReadLink, MountRoot, GetLease, SetFlags
 };
 
@@ -48,10 +48,11 @@ public:
     // the file for writing); `nth` counts those questions from 1.
     std::function<void(int& type, int nth)> alterLease;
     // Change what the real file system answered, to show the engine facts this machine lacks:
-    // the statfs of a file (say, the magic number of another file system), a mount's type and
-    // options, or the bytes of a read (`got` is what the read returned and may be changed too).
+    // the statfs of a file (say, the magic number of another file system), a small file read whole
+    // (say, the mount table; `rc` is 0 or -errno and may be changed too), or the bytes of a read
+    // (`got` is what the read returned and may be changed too).
     std::function<void(struct statfs& st)> alterStatFs;
-    std::function<void(std::string& type, std::string& options)> alterMountOptions;
+    std::function<void(const std::string& path, int& rc, std::string& contents)> alterSmallFile;
     std::function<void(char* data, ssize_t& got, off_t offset)> alterRead;
     // Every call in order, for tests that check what ran after a failure.
     std::vector<FsCall> log;
@@ -77,8 +78,9 @@ public:
     [[nodiscard]] int GetLease(int fd) override;
     [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
-    [[nodiscard]] int MapExtents(int fd, struct fiemap& map) override;
-    [[nodiscard]] int MountOptions(dev_t device, std::string& type, std::string& options) override;
+    [[nodiscard]] int MapExtents(int fd, std::uint64_t start, std::uint32_t most,
+                                 std::vector<Extent>& extents) override;
+    [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;
 
