@@ -33,12 +33,6 @@ inline ErrorInfo failure(int err, const std::string& what)
     return ErrorInfo{err, what + ": " + ::strerror_r(err, buffer, sizeof buffer), kSource};
 }
 
-// A file the wipe will not touch, and why (the words after the quoted path).
-inline ErrorInfo refusal(int err, const std::string& path, const std::string& why)
-{
-    return ErrorInfo{err, quoted(path) + " " + why + ", so it was not wiped", kSource};
-}
-
 // The path now names another file than the one being wiped; `when` says at which pass, if any.
 inline ErrorInfo replaced(const std::string& path, const std::string& when = {})
 {
@@ -52,8 +46,9 @@ inline constexpr const char* kMakeItWritable = " Make it writable first if you m
 inline constexpr const char* kSeeTheReadme = " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";
 inline constexpr const char* kOneFileAtATime = " Quellon wipes files, one at a time.";
 
-// A refusal with the one thing to do after it: `why` ends in ", so it was not wiped." and `todo` follows.
-inline ErrorInfo refusal(int err, const std::string& path, const std::string& why, const char* todo)
+// A file the wipe will not touch: the quoted path, `why`, ", so it was not wiped.", and then the
+// one thing to do about it, where there is one.
+inline ErrorInfo refusal(int err, const std::string& path, const std::string& why, const char* todo = "")
 {
     return ErrorInfo{err, quoted(path) + " " + why + ", so it was not wiped." + todo, kSource};
 }

@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
                         fs::create_symlink("fifo", d.file("link"));
                         return d.file("link");
                     },
-                    {}, EINVAL, "%s is a link to \"%d/fifo\", which is not a regular file, so it was not wiped"},
+                    {}, EINVAL, "%s is a link to \"%d/fifo\", which is not a regular file, so it was not wiped."},
         RefusalCase{"a_folder",
                     [](const TempDir& d, std::string&) {
                         fs::create_directory(d.file("folder"));
@@ -248,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
                         (void)::mkfifo(d.file("fifo").c_str(), 0600);
                         return d.file("fifo");
                     },
-                    {}, EINVAL, "%s is not a regular file, so it was not wiped"},
+                    {}, EINVAL, "%s is not a regular file, so it was not wiped."},
         RefusalCase{"a_character_device_is_never_opened",
                     [](const TempDir& d, std::string& skip) {
                         // A node of the null device, made in our own folder: even a failing test writes nowhere.
@@ -256,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
                             skip = std::string("mknod is not allowed here (") + std::strerror(errno) + ")";
                         return d.file("null-device");
                     },
-                    {}, EINVAL, "%s is not a regular file, so it was not wiped"},
+                    {}, EINVAL, "%s is not a regular file, so it was not wiped."},
         RefusalCase{"read_only_by_its_mode",
                     [](const TempDir& d, std::string& skip) {
                         if (::geteuid() == 0)
