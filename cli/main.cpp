@@ -15,7 +15,7 @@ class StderrMessageBox final : public quellon::MessageBox {
 public:
     int Show(const std::string& prompt, int, const std::string&) override
     {
-        std::fprintf(stderr, "%s\n", prompt.c_str());
+        static_cast<void>(std::fprintf(stderr, "%s\n", prompt.c_str()));
         ++shown;
         return quellon::IDOK;
     }
@@ -36,8 +36,8 @@ public:
         const double passDone =
             p.bytesTotal == 0 ? 1.0 : static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
         run_.Update(entry, p.pass, passDone, quellon::RunProgress::Clock::now());
-        std::fprintf(stderr, "%.*s: pass %d of %d, %s\n", static_cast<int>(p.path.size()), p.path.data(), p.pass,
-                     quellon::FileRipper::kPasses, run_.Text().c_str());
+        static_cast<void>(std::fprintf(stderr, "%.*s: pass %d of %d, %s\n", static_cast<int>(p.path.size()), p.path.data(), p.pass,
+                     quellon::FileRipper::kPasses, run_.Text().c_str()));
     }
     bool CancelRequested() override { return false; }
 
@@ -63,7 +63,7 @@ int main(int argc, char** argv)
             paths.emplace_back(argv[i]);
     }
     if (paths.empty()) {
-        std::fprintf(stderr, "usage: quellon-wipe [--progress] [--] PATH...\n");
+        static_cast<void>(std::fprintf(stderr, "usage: quellon-wipe [--progress] [--] PATH...\n"));
         return 2;
     }
 

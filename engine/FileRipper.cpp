@@ -637,7 +637,7 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
 
 FileRipper::FileRipper(MessageBox& messages, FileSystem& files) : messages_(messages), files_(files) {}
 
-void FileRipper::CleanQuellon(std::string path)
+void FileRipper::CleanQuellon(const std::string& path)
 {
     (void)Wipe(path, nullptr);
 }

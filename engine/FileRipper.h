@@ -51,7 +51,7 @@ public:
     // is wiped, and the link is removed after it. Nothing is ever created: a path that names nothing
     // is reported. Any failure shows one error report, stops at once (nothing retried, the file not
     // deleted) and returns normally.
-    void CleanQuellon(std::string path);
+    void CleanQuellon(const std::string& path);
 
     // The same wipe, telling `observer` (may be null) how it goes, and saying how it ended.
     WipeOutcome Wipe(const std::string& path, WipeObserver* observer);

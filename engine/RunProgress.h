@@ -37,7 +37,7 @@ inline std::string DataSize(std::uint64_t bytes)
         ++unit;
     }
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    static_cast<void>(std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]));
     return text;
 }
 
@@ -56,7 +56,7 @@ class RunProgress {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr std::uint64_t kLeastLength = 64 * 1024;
+    static constexpr std::uint64_t kLeastLength = std::uint64_t{64} * 1024;
     // No speed before this much of the run has been seen, no time left before kSettle.
     static constexpr Clock::duration kFirstSpeed = std::chrono::seconds(1);
     static constexpr Clock::duration kSettle = std::chrono::seconds(3);

@@ -187,7 +187,7 @@ TEST_P(WipeRace, EndsInTrueSuccessOrOneReportWithTheFileKept)
 
 // Runs `action` once, just before the engine closes pass `pass` (whose lease is given back by then).
 std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> atCloseOfPass(
-    int pass, std::function<void(const TempDir&, const std::string&)> action)
+    int pass, const std::function<void(const TempDir&, const std::string&)>& action)
 {
     return [pass, action](FaultyFileSystem& files, const TempDir& dir, const std::string& path) {
         auto closes = std::make_shared<int>(0);
@@ -201,7 +201,7 @@ std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> atClo
 // Runs `action` once, after the last pass has been read back; leases are made unavailable so that
 // the action can open the file, as it could for another user's file.
 std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> afterReadBack(
-    std::function<void(const std::string&)> action)
+    const std::function<void(const std::string&)>& action)
 {
     return [action](FaultyFileSystem& files, const TempDir&, const std::string& path) {
         files.failOn({FsCall::Lease, 1, EACCES});
@@ -268,7 +268,7 @@ void keptOverwritten(FaultyFileSystem&, const TempDir&, const std::string& path)
 const std::string kStopped = ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
                              "example in free space.";
 constexpr std::size_t kSmall = 6000;
-constexpr std::size_t kLarge = (std::size_t{8} << 20) + 4096 * 3; // more than one write buffer
+constexpr std::size_t kLarge = (std::size_t{8} << 20) + std::size_t{4096} * 3; // more than one write buffer
 
 INSTANTIATE_TEST_SUITE_P(
     OtherPrograms, WipeRace,

@@ -30,10 +30,10 @@ constexpr int kMarkers = 65536; // 16 bytes each: a 1 MiB file
 std::string markerFile(const std::string& prefix)
 {
     std::string out;
-    out.reserve(kMarkers * 16);
+    out.reserve(std::size_t{kMarkers} * 16);
     char number[16];
     for (int i = 0; i < kMarkers; ++i) {
-        std::snprintf(number, sizeof number, "%08d", i);
+        static_cast<void>(std::snprintf(number, sizeof number, "%08d", i));
         out += prefix;
         out += number;
     }
