@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One entry point for developers and CI.
 #   ./dev.sh run      build the program and start Quellon
 #   ./dev.sh test     build everything, the tests too, and run every test

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Start-up: wires the real services into the main window and runs the event loop until the window
 // has been closed.
 #include "DesktopLinkOpener.h"

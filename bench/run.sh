@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Wipe speed of quellon-wipe beside GNU shred and the raw limit of the storage, on the same files.
 #
 #   bench/run.sh QUELLON_WIPE [FOLDER]

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // quellon-wipe [--progress] [--] PATH...
 // Wipes each path in turn with one FileRipper, exactly as the window's Wipe All does. Every error
 // report is written to stderr as its five-line text; the exit status is 1 if any was, else 0.

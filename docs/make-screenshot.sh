@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes docs/screenshot.png: starts Quellon on a virtual X server (Xvfb), queues three files made
 # for the purpose in a new folder through "Add..." as a user would, and saves the window with
 # ImageMagick's import. Nothing is wiped: the script quits Quellon before that. Needs xvfb, xauth,

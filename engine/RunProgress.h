@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // How far a run of several wipes has got, counted in bytes, how fast it goes and how long it will

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Small pieces shared by the engine's own files: how failures are worded, and guards for the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the application icon example.quellon.Quellon.svg into the PNG sizes of the hicolor icon
 # theme, next to itself as hicolor/SIZExSIZE/apps/example.quellon.Quellon.png; the 16 x 16 one comes
 # from example.quellon.Quellon-16.svg, the same drawing with whole-pixel lines. The PNGs are kept in

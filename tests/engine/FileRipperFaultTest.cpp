@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Every kind of step failing once: exactly one report carrying the injected errno, nothing after
 // the failing step but releasing the descriptor, no delete, and the call returns.
 #include "WipeTestSupport.h"

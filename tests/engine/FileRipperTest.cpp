@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The wipe through the real file system: what the file holds after each phase, what is left at the
 // end, and how files that must not be wiped are refused.
 #include "WipeTestSupport.h"

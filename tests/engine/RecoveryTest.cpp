@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What a recovery program would find: wipe a file of unique markers on a loop-mounted image, unmount,
 // and search the raw image. A file removed with a plain unlink is the control: its markers must
 // still be found, or the search proves nothing.

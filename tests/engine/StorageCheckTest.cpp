@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where an overwrite in place can reach a file's old data, decided from the facts alone: every kind
 // of refused storage, the local file systems that are wiped as usual, and the per-file rules. Also
 // the reading of the mount table that some of the facts come from.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Real file systems on loop-mounted images made in the test's own folder: the storage that an
 // overwrite cannot reach is refused with one report and the file left untouched; the in-place file
 // systems beside them are wiped. Needs root and loop devices; skips visibly elsewhere.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Table-driven tests: every row type has a `name` that reads like a sentence, and names its test.

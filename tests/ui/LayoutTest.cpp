@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The window as laid out: where every control stands, what it says and in which face, the window's
 // size, the keyboard's way through the controls, and its state right after start-up.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Qt stand-ins for the desktop's services, shown for real under the offscreen platform: each
 // modal box or dialog is found as the active modal widget, copied, answered, and only checked
 // after it has closed.

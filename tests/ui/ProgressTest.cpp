@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Runs long enough to show the progress dialog: what it shows, that the window takes no input and
 // ignores close requests meanwhile, and Cancel stopping the run after the pass under way.
 

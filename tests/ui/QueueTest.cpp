@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The wipe queue: "Add..." appends the chosen path, "&Remove..." takes out the selected entry,
 // "Clear" empties the list. None of them looks at or touches a file.
 

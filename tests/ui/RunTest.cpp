@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Wipe All run over real files in the test's own temporary folder: every entry wiped in turn
 // with the selection on it, one error report per file that fails, the list emptied on request and
 // one closing message.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How the window ends, and the contact label.
 
 #include "WindowFixture.h"

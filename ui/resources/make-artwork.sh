@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the program's artwork with ImageMagick: the application icon at 32 x 32 and 16 x 16 (16
 # colours) and the 156 x 157 picture shown on the main window (256 colours), each also at two and
 # three times its size (name@2x.png, name@3x.png) for screens scaled by 1.5, 2 or more. Every size
