@@ -38,8 +38,8 @@ public:
         const double passDone =
             p.bytesTotal == 0 ? 1.0 : static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
         run_.Update(entry, p.pass, passDone, quellon::RunProgress::Clock::now());
-        static_cast<void>(std::fprintf(stderr, "%.*s: pass %d of %d, %s\n", static_cast<int>(p.path.size()), p.path.data(), p.pass,
-                     quellon::FileRipper::kPasses, run_.Text().c_str()));
+        static_cast<void>(std::fprintf(stderr, "%.*s: pass %d of %d, %s\n", static_cast<int>(p.path.size()),
+            p.path.data(), p.pass, quellon::FileRipper::kPasses, run_.Text().c_str()));
     }
     bool CancelRequested() override { return false; }
 

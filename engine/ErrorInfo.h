@@ -10,9 +10,9 @@ namespace quellon {
 // The record of one failure. It is built where the failing operation ran and is used only to
 // build the error report.
 struct ErrorInfo {
-    std::int32_t Number = 0;  // the OS error code (errno) of the failing call
-    std::string Description;  // what went wrong, in words
-    std::string Source;       // the component in which the failure arose
+    std::int32_t Number = 0; // the OS error code (errno) of the failing call
+    std::string Description; // what went wrong, in words
+    std::string Source;      // the component in which the failure arose
 };
 
 } // namespace quellon

@@ -132,9 +132,9 @@ private:
     const std::string& path_; // as the user gave it; every report names it
     WipeObserver* observer_;
 
-    std::string file_;        // the file to wipe: path_, or the file a link at path_ leads to
-    std::string name_;        // its name in its folder
-    bool viaLink_ = false;    // path_ is a symbolic link to file_
+    std::string file_;                     // the file to wipe: path_, or the file a link at path_ leads to
+    std::string name_;                     // its name in its folder
+    bool viaLink_ = false;                 // path_ is a symbolic link to file_
     std::optional<Descriptor> folder_;     // the folder that holds file_
     std::optional<Descriptor> linkFolder_; // the folder that holds the link, when there is one
     std::optional<Descriptor> pinned_;     // names the file being wiped (O_PATH)
@@ -155,8 +155,8 @@ private:
 // After all passes: `error` and what is left of the file.
 ErrorInfo Wiping::afterPasses(ErrorInfo error, const std::string& left) const
 {
-    error.Description += ". Its content was already overwritten " + std::to_string(FileRipper::kPasses) +
-                         " times; " + left;
+    error.Description +=
+        ". Its content was already overwritten " + std::to_string(FileRipper::kPasses) + " times; " + left;
     return error;
 }
 
@@ -167,9 +167,10 @@ std::optional<ErrorInfo> Wiping::locate()
     struct stat st {};
     if (int rc = files_.StatAt(AT_FDCWD, path_, st); rc == -ENOENT) {
         return ErrorInfo{ENOENT,
-                         quoted(path_) + " does not exist, so nothing was wiped. It may have been renamed, moved or "
-                                         "wiped already.",
-                         detail::kSource};
+            quoted(path_) +
+                " does not exist, so nothing was wiped. It may have been renamed, moved or "
+                "wiped already.",
+            detail::kSource};
     } else if (rc < 0) {
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     }
@@ -180,9 +181,8 @@ std::optional<ErrorInfo> Wiping::locate()
             if (files_.ReadLink(path_, target) < 0)
                 target = "?";
             return ErrorInfo{ENOENT,
-                             quoted(path_) + " is a link to " + quoted(target) +
-                                 " which does not exist, so nothing was wiped.",
-                             detail::kSource};
+                quoted(path_) + " is a link to " + quoted(target) + " which does not exist, so nothing was wiped.",
+                detail::kSource};
         } else if (rc < 0) {
             return failure(-rc, "Cannot follow the link " + quoted(path_));
         }
@@ -253,11 +253,10 @@ std::optional<ErrorInfo> Wiping::lookBeforeOpening(const struct stat& named)
     if (named.st_nlink > 1) {
         const std::uint64_t others = static_cast<std::uint64_t>(named.st_nlink) - 1;
         return refusal(EMLINK, path_,
-                       "has " + plural(others, "other name", "other names") + " (hard " +
-                           (others == 1 ? "link" : "links") +
-                           ") sharing its content: wiping it would destroy that content under " +
-                           (others == 1 ? "the other name" : "the other names") + " too",
-                       "");
+            "has " + plural(others, "other name", "other names") + " (hard " + (others == 1 ? "link" : "links") +
+                ") sharing its content: wiping it would destroy that content under " +
+                (others == 1 ? "the other name" : "the other names") + " too",
+            "");
     }
     return checkPermissions(named, holder);
 }
@@ -275,16 +274,15 @@ std::optional<ErrorInfo> Wiping::checkPermissions(const struct stat& named, cons
     if (folderRc == -EACCES || folderRc == -EPERM || folderRc == -EROFS) {
         char buffer[256];
         return refusal(-folderRc, path_,
-                       std::string("cannot be deleted from its folder (") + ::strerror_r(-folderRc, buffer, sizeof buffer) +
-                           "): it would have been overwritten but left in place",
-                       "");
+            std::string("cannot be deleted from its folder (") + ::strerror_r(-folderRc, buffer, sizeof buffer) +
+                "): it would have been overwritten but left in place",
+            "");
     }
     if (int rc = files_.Access(folder, name_, W_OK); rc == -EACCES)
         return refusal(EACCES, path_, "is read-only", detail::kMakeItWritable);
     if (int rc = files_.Access(folder, name_, R_OK); rc == -EACCES)
         return refusal(EACCES, path_,
-                       "cannot be read, and the last pass must be read back to check it before the file is deleted",
-                       "");
+            "cannot be read, and the last pass must be read back to check it before the file is deleted", "");
     return std::nullopt;
 }
 
@@ -340,9 +338,8 @@ std::optional<ErrorInfo> Wiping::planPasses(const struct stat& st)
 ErrorInfo Wiping::gone(int pass) const
 {
     return ErrorInfo{ENOENT,
-                     quoted(path_) + " was renamed or deleted by another program during the wipe; the wipe stopped" +
-                         passText(pass),
-                     detail::kSource};
+        quoted(path_) + " was renamed or deleted by another program during the wipe; the wipe stopped" + passText(pass),
+        detail::kSource};
 }
 
 // Another program holds the file open where that stops the wipe, before `pass`.
@@ -351,11 +348,10 @@ ErrorInfo Wiping::inUse(int pass) const
     if (pass == 1)
         return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
     return ErrorInfo{EBUSY,
-                     quoted(path_) + " is open in another program, so the wipe stopped before pass " +
-                         std::to_string(pass) + " of " + std::to_string(FileRipper::kPasses) +
-                         " and the file was not deleted." + detail::kCloseItFirst + " Its content was already overwritten " +
-                         std::to_string(pass - 1) + " times; the file is left in place",
-                     detail::kSource};
+        quoted(path_) + " is open in another program, so the wipe stopped before pass " + std::to_string(pass) +
+            " of " + std::to_string(FileRipper::kPasses) + " and the file was not deleted." + detail::kCloseItFirst +
+            " Its content was already overwritten " + std::to_string(pass - 1) + " times; the file is left in place",
+        detail::kSource};
 }
 
 // A write lease tells us when another program opens the file: the kernel cannot grant it while
@@ -387,8 +383,9 @@ std::optional<ErrorInfo> Wiping::takeLease(int fd, int pass)
     // system that offers none (EINVAL, leases-enable off). The wipe goes on without them.
     if (pass == 1 && (rc == -EACCES || rc == -EPERM || rc == -EINVAL || rc == -ENOSYS || rc == -EOPNOTSUPP))
         return std::nullopt;
-    return failure(-rc, "Cannot check whether " + quoted(path_) + " is open in another program" +
-                            (pass > 1 ? passText(pass) : std::string()));
+    return failure(-rc,
+        "Cannot check whether " + quoted(path_) + " is open in another program" +
+            (pass > 1 ? passText(pass) : std::string()));
 }
 
 // While the lease is being broken, the kernel tells what the other program asked for: a read
@@ -403,12 +400,11 @@ std::optional<ErrorInfo> Wiping::checkLease(int fd, int pass)
         return failure(-type, "Cannot check whether " + quoted(path_) + " is open in another program" + passText(pass));
     if (type == F_UNLCK) {
         return ErrorInfo{EBUSY,
-                         quoted(path_) + " was opened for writing or truncated by another program during the wipe" +
-                             passText(pass) +
-                             ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
-                             "example in free space." +
-                             detail::kCloseItFirst,
-                         detail::kSource};
+            quoted(path_) + " was opened for writing or truncated by another program during the wipe" + passText(pass) +
+                ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
+                "example in free space." +
+                detail::kCloseItFirst,
+            detail::kSource};
     }
     return std::nullopt;
 }
@@ -423,12 +419,11 @@ std::optional<ErrorInfo> Wiping::checkSize(int fd, std::uint64_t expected, const
     if (size == expected)
         return std::nullopt;
     return ErrorInfo{ESTALE,
-                     quoted(path_) + " was " + (size > expected ? "lengthened" : "shortened") + " from " +
-                         std::to_string(expected) + " to " + std::to_string(size) +
-                         " bytes by another program during the wipe" + when +
-                         ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
-                         "example in free space.",
-                     detail::kSource};
+        quoted(path_) + " was " + (size > expected ? "lengthened" : "shortened") + " from " + std::to_string(expected) +
+            " to " + std::to_string(size) + " bytes by another program during the wipe" + when +
+            ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
+            "example in free space.",
+        detail::kSource};
 }
 
 // Later passes: the name must still name the file, and the file is opened again through the
@@ -548,7 +543,7 @@ std::optional<ErrorInfo> Wiping::finishLastPass(Descriptor& file)
         return afterPasses(failure(-rc, "Cannot truncate " + quoted(path_)), fullLength);
     if (int rc = files_.Sync(file.get()); rc < 0)
         return afterPasses(failure(-rc, "Cannot flush " + quoted(path_) + " to the disk"),
-                           "the file is left in place, cut to 2 bytes that may not have reached the disk");
+            "the file is left in place, cut to 2 bytes that may not have reached the disk");
     return checkLease(file.get(), FileRipper::kPasses);
 }
 
@@ -574,7 +569,7 @@ std::optional<ErrorInfo> Wiping::deleteFile()
         return afterPasses(failure(-rc, "Cannot read the attributes of " + quoted(path_)), left);
     else if (rc == -ENOENT || named.st_dev != device_ || named.st_ino != inode_)
         return afterPasses(replaced(path_, " before it was deleted; nothing was deleted"),
-                           "it is no longer under its name, 2 bytes long (CR LF)");
+            "it is no longer under its name, 2 bytes long (CR LF)");
     if (int rc = files_.UnlinkAt(folder_->get(), name_); rc < 0)
         return afterPasses(failure(-rc, "Cannot delete " + quoted(path_)), left);
     if (folderSyncable_) {
@@ -582,7 +577,7 @@ std::optional<ErrorInfo> Wiping::deleteFile()
         if (rc < 0 && rc != -EINVAL) {
             ErrorInfo error = failure(-rc, "Cannot flush the folder of " + quoted(path_) + " to the disk");
             error.Description += ". The file was overwritten " + std::to_string(FileRipper::kPasses) +
-                                 " times and deleted; the delete may not have reached the disk";
+                " times and deleted; the delete may not have reached the disk";
             return error;
         }
     }
@@ -597,8 +592,8 @@ std::optional<ErrorInfo> Wiping::removeLink()
     if (int rc = files_.StatAt(linkFolder_->get(), name, st); rc < 0 || !S_ISLNK(st.st_mode))
         return std::nullopt;
     if (int rc = files_.UnlinkAt(linkFolder_->get(), name); rc < 0) {
-        return failure(-rc, "Cannot delete the link " + quoted(path_) + " after its file " + quoted(file_) +
-                                " was wiped and deleted");
+        return failure(-rc,
+            "Cannot delete the link " + quoted(path_) + " after its file " + quoted(file_) + " was wiped and deleted");
     }
     return std::nullopt;
 }
@@ -637,7 +632,9 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
 
 } // namespace
 
-FileRipper::FileRipper(MessageBox& messages, FileSystem& files) : messages_(messages), files_(files) {}
+FileRipper::FileRipper(MessageBox& messages, FileSystem& files) : messages_(messages), files_(files)
+{
+}
 
 void FileRipper::CleanQuellon(const std::string& path)
 {

@@ -16,7 +16,7 @@ namespace quellon {
 struct Extent {
     std::uint64_t logical = 0; // where it starts in the file
     std::uint64_t length = 0;
-    std::uint32_t flags = 0;   // FIEMAP_EXTENT_* (LAST, SHARED, DATA_INLINE...)
+    std::uint32_t flags = 0; // FIEMAP_EXTENT_* (LAST, SHARED, DATA_INLINE...)
 };
 
 // The operating-system calls the wiping engine makes: primitives only, each one POSIX call (or,
@@ -78,8 +78,8 @@ public:
     [[nodiscard]] virtual int GetAttributes(int fd, unsigned& flags) = 0;
     // ioctl(FS_IOC_FIEMAP): the extents of the file from byte `start` on, at most `most` of them, into
     // `extents` (emptied first; empty past the last one). 0 or -errno.
-    [[nodiscard]] virtual int MapExtents(int fd, std::uint64_t start, std::uint32_t most,
-                                         std::vector<Extent>& extents) = 0;
+    [[nodiscard]] virtual int MapExtents(
+        int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents) = 0;
     // open(2), read(2) to the end and close(2) of a small file such as /proc/self/mountinfo: its
     // whole content into `contents`. 0 or -errno.
     [[nodiscard]] virtual int ReadSmallFile(const std::string& path, std::string& contents) = 0;
@@ -116,8 +116,8 @@ public:
     [[nodiscard]] int GetLease(int fd) override;
     [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
-    [[nodiscard]] int MapExtents(int fd, std::uint64_t start, std::uint32_t most,
-                                 std::vector<Extent>& extents) override;
+    [[nodiscard]] int MapExtents(
+        int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents) override;
     [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;

@@ -40,8 +40,8 @@ int statWithoutTimes(int at, const char* name, int flags, struct stat& st)
 {
     // statx without the timestamps: on file systems with fine-grained timestamps, a query of them
     // makes the next write update them, and every flush after it then has inode changes to write.
-    constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO |
-                                 STATX_SIZE | STATX_BLOCKS;
+    constexpr unsigned kWanted =
+        STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO | STATX_SIZE | STATX_BLOCKS;
     struct statx sx {};
     const int rc = retryOnEintr([&] { return ::statx(at, name, flags, kWanted, &sx); });
     if (rc < 0)

@@ -61,10 +61,9 @@ public:
                 return failed(static_cast<int>(-got));
             if (got == 0) {
                 return ErrorInfo{EIO,
-                                 quoted(path_) + " read back shorter than the last pass wrote it (" +
-                                     std::to_string(offset + have) + " of " + std::to_string(extent) +
-                                     " bytes), so it was not deleted",
-                                 kSource};
+                    quoted(path_) + " read back shorter than the last pass wrote it (" + std::to_string(offset + have) +
+                        " of " + std::to_string(extent) + " bytes), so it was not deleted",
+                    kSource};
             }
             have += static_cast<std::uint64_t>(got);
         }
@@ -122,8 +121,8 @@ std::optional<std::uint64_t> firstDifference(const char* got, const char* expect
 
 } // namespace
 
-std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path,
-                                            StorageFacts& facts)
+std::optional<ErrorInfo> CheckBeforeOpening(
+    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts)
 {
     if (!S_ISREG(st.st_mode))
         return refusal(EINVAL, path, "is not a regular file");
@@ -134,8 +133,8 @@ std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const str
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path,
-                                           StorageFacts facts)
+std::optional<ErrorInfo> CheckBeforeWiping(
+    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts facts)
 {
     if ((st.st_mode & 0222) == 0)
         return refusal(EACCES, path, "is read-only", kMakeItWritable);
@@ -147,8 +146,8 @@ std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const stru
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, int fd, const std::string& path, std::uint64_t extent,
-                                         std::string_view pattern)
+std::optional<ErrorInfo> VerifyOverwrite(
+    FileSystem& files, int fd, const std::string& path, std::uint64_t extent, std::string_view pattern)
 {
     ReadBack reader(files, fd, path);
     if (auto error = reader.openForReadBack())
@@ -167,9 +166,9 @@ std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, int fd, const std::s
             return error;
         if (const auto at = firstDifference(buffer.get(), expected.data(), want)) {
             return ErrorInfo{EIO,
-                             quoted(path) + " did not read back as the last pass wrote it (first difference at byte " +
-                                 std::to_string(offset + *at) + "), so it was not deleted",
-                             kSource};
+                quoted(path) + " did not read back as the last pass wrote it (first difference at byte " +
+                    std::to_string(offset + *at) + "), so it was not deleted",
+                kSource};
         }
     }
     return reader.finish();

@@ -21,24 +21,24 @@ namespace quellon {
 // where an overwrite cannot reach the old data. These come first because opening for writing can
 // itself copy data: an overlay file system copies the file up into its upper layer at that open.
 // The file system's facts are left in `facts` for CheckBeforeWiping.
-std::optional<ErrorInfo> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, const std::string& path,
-                                            StorageFacts& facts);
+std::optional<ErrorInfo> CheckBeforeOpening(
+    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts);
 
 // Before anything is written, on the file's first open descriptor `fd` (fstat `st`; `facts` as
 // CheckBeforeOpening found them for the same file), in this order:
 //  - no write permission bits at all (mode & 0222 == 0): read-only, also for root;
 //  - storage where an overwrite in place cannot reach the old data (StorageCheck.h).
 // Whether another program has the file open is asked by the wipe itself, with the lease it holds.
-std::optional<ErrorInfo> CheckBeforeWiping(FileSystem& files, int fd, const struct stat& st, const std::string& path,
-                                           StorageFacts facts);
+std::optional<ErrorInfo> CheckBeforeWiping(
+    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts facts);
 
 // After the last pass has been flushed: reads bytes [0, extent) of the open file `fd` (open for
 // reading too) back past the page cache (direct I/O set on the descriptor, or dropping the cached
 // pages where direct I/O is refused) and compares them with `pattern` repeated from byte 0. Any
 // difference or a short file is reported as an EIO failure ending in ", so it was not deleted"; a
 // failing step is reported as the failure of that call.
-std::optional<ErrorInfo> VerifyOverwrite(FileSystem& files, int fd, const std::string& path, std::uint64_t extent,
-                                         std::string_view pattern);
+std::optional<ErrorInfo> VerifyOverwrite(
+    FileSystem& files, int fd, const std::string& path, std::uint64_t extent, std::string_view pattern);
 
 // The folder part of `path` as given: "." for a bare name, "/" for a name in the root.
 std::string FolderOf(const std::string& path);

@@ -232,7 +232,7 @@ std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts)
     if (hasOption(facts.options, "data=journal")) {
         const std::string name = facts.type.empty() ? "data=journal" : facts.type + ", data=journal";
         return "is on a file system that journals file data (" + name +
-               "): the journal keeps copies of old data that overwriting cannot reach";
+            "): the journal keeps copies of old data that overwriting cannot reach";
     }
     // The journal-data attribute (chattr +j) journals one file's data like data=journal; ext4
     // ignores it under delayed allocation (its default), so it counts unless "delalloc" is known.
@@ -255,8 +255,8 @@ std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts)
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st,
-                                               const std::string& path, StorageFacts& facts)
+std::optional<ErrorInfo> GatherFileSystemFacts(
+    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts)
 {
     facts = StorageFacts{};
     struct statfs fsInfo {};

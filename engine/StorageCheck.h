@@ -30,10 +30,11 @@ struct StorageFacts {
 std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts);
 
 // Learns the facts of the file system that holds `fd` (whose fstat is `st`): its magic, and its
-// mount type and options from the mount table (and ext4's own list of options). Works on a descriptor opened with O_PATH. On failure returns the error to report
-// (naming `path`); a mount entry that cannot be seen leaves type and options empty.
-std::optional<ErrorInfo> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st,
-                                               const std::string& path, StorageFacts& facts);
+// mount type and options from the mount table (and ext4's own list of options). Works on a descriptor opened with
+// O_PATH. On failure returns the error to report (naming `path`); a mount entry that cannot be seen leaves type and
+// options empty.
+std::optional<ErrorInfo> GatherFileSystemFacts(
+    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts);
 
 // Adds the facts of the open regular file `fd` itself to those of its file system: its attribute
 // flags and its extents. Facts that a file system does not offer (no extent map, no attributes) are

@@ -38,8 +38,8 @@ inline ErrorInfo failure(int err, const std::string& what)
 // The path now names another file than the one being wiped; `when` says at which pass, if any.
 inline ErrorInfo replaced(const std::string& path, const std::string& when = {})
 {
-    return ErrorInfo{ESTALE, quoted(path) + " was replaced by another file during the wipe; the wipe stopped" + when,
-                     kSource};
+    return ErrorInfo{
+        ESTALE, quoted(path) + " was replaced by another file during the wipe; the wipe stopped" + when, kSource};
 }
 
 // What to do about a refusal, added to its description where there is one thing to do.

@@ -24,16 +24,11 @@ constexpr int kIconWarning = 0x30;
 QMessageBox::Icon IconFor(int flags)
 {
     switch (flags & kIconBits) {
-    case MB_ICONERROR:
-        return QMessageBox::Critical;
-    case kIconQuestion:
-        return QMessageBox::Question;
-    case kIconWarning:
-        return QMessageBox::Warning;
-    case MB_ICONINFORMATION:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
+    case MB_ICONERROR: return QMessageBox::Critical;
+    case kIconQuestion: return QMessageBox::Question;
+    case kIconWarning: return QMessageBox::Warning;
+    case MB_ICONINFORMATION: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
     }
 }
 
@@ -82,8 +77,8 @@ void LineKeepingBox::fitLines(bool keepOnScreen)
         label->setWordWrap(true);
     }
     layout()->activate();
-    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
-                                                     : layout()->totalMinimumSize().height();
+    const int height =
+        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width) : layout()->totalMinimumSize().height();
     const QPoint centre = geometry().center();
     setFixedSize(width, height);
     // The size is settled: the layout requests the changes above made would only undo it.

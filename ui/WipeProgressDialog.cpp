@@ -59,13 +59,14 @@ WipeProgressDialog::WipeProgressDialog(QWidget* parent)
     layout->addLayout(buttons);
 }
 
-void WipeProgressDialog::ShowProgress(const QString& path, int entry, int entries, int pass, double done,
-                                      const QString& amounts)
+void WipeProgressDialog::ShowProgress(
+    const QString& path, int entry, int entries, int pass, double done, const QString& amounts)
 {
     file_->setText(QStringLiteral("Wiping entry %1 of %2:").arg(entry + 1).arg(entries));
     if (path != fullPath_) {
         fullPath_ = path;
-        path_->setText(fontMetrics().elidedText(path, Qt::ElideMiddle, kWidth - 2 * layout()->contentsMargins().left()));
+        path_->setText(
+            fontMetrics().elidedText(path, Qt::ElideMiddle, kWidth - 2 * layout()->contentsMargins().left()));
         path_->setToolTip(path);
     }
     pass = std::clamp(pass, 1, FileRipper::kPasses);

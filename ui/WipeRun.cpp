@@ -34,10 +34,8 @@ bool IsOtherInput(QEvent::Type type)
     case QEvent::DragMove:
     case QEvent::Drop:
     case QEvent::Gesture:
-    case QEvent::GestureOverride:
-        return true;
-    default:
-        return false;
+    case QEvent::GestureOverride: return true;
+    default: return false;
     }
 }
 
@@ -64,8 +62,8 @@ Ended WipeOnWorker(FileRipper& ripper, const std::string& path, WipeObserver& ob
 void WipeRun::Observer::Progress(const WipeProgress& progress)
 {
     const double passDone = progress.bytesTotal == 0
-                                ? 1.0
-                                : static_cast<double>(progress.bytesDone) / static_cast<double>(progress.bytesTotal);
+        ? 1.0
+        : static_cast<double>(progress.bytesDone) / static_cast<double>(progress.bytesTotal);
     const std::lock_guard lock(mutex_);
     latest_ = {progress.pass, passDone};
 }
@@ -82,8 +80,7 @@ void WipeRun::Observer::Reset()
     latest_ = {};
 }
 
-WipeRun::WipeRun(QWidget& window, FileRipper& ripper, UiThreadMessageBox& boxes,
-                 const std::vector<std::string>& paths)
+WipeRun::WipeRun(QWidget& window, FileRipper& ripper, UiThreadMessageBox& boxes, const std::vector<std::string>& paths)
     : window_(window), ripper_(ripper), boxes_(boxes),
       progress_(RunProgress::LengthsOf(paths), RunProgress::Clock::now())
 {
@@ -159,7 +156,7 @@ void WipeRun::Tick()
         connect(dialog_, &WipeProgressDialog::cancelRequested, this, [this] { observer_.cancel = true; });
     }
     dialog_->ShowProgress(path_, entry_, entries_, now.pass == 0 ? 1 : now.pass, progress_.Fraction(),
-                          QString::fromStdString(progress_.Text()));
+        QString::fromStdString(progress_.Text()));
     if (!dialog_->isVisible() && !boxes_.BoxUp())
         dialog_->show();
 }

@@ -72,8 +72,8 @@ struct Caption {
 
 bool Fits(const QFont& font, const Caption& caption)
 {
-    const QRect needed = QFontMetrics(font).boundingRect(QRect(QPoint(0, 0), caption.area.size()),
-                                                         caption.flags | Qt::AlignLeft | Qt::AlignTop, caption.text);
+    const QRect needed = QFontMetrics(font).boundingRect(
+        QRect(QPoint(0, 0), caption.area.size()), caption.flags | Qt::AlignLeft | Qt::AlignTop, caption.text);
     return needed.width() <= caption.area.width() && needed.height() <= caption.area.height();
 }
 
@@ -189,9 +189,9 @@ private:
     void Draw()
     {
         drawnFor_ = devicePixelRatioF();
-        const char* file = drawnFor_ <= 1   ? ":/quellon/wipe.png"
-                           : drawnFor_ <= 2 ? ":/quellon/wipe@2x.png"
-                                            : ":/quellon/wipe@3x.png";
+        const char* file = drawnFor_ <= 1 ? ":/quellon/wipe.png"
+            : drawnFor_ <= 2              ? ":/quellon/wipe@2x.png"
+                                          : ":/quellon/wipe@3x.png";
         QImage drawn{QLatin1String(file)};
         const QSize wanted(qRound(kNaturalSize.width() * drawnFor_), qRound(kNaturalSize.height() * drawnFor_));
         if (drawn.size() != wanted) {
@@ -229,7 +229,7 @@ public:
         const QPointF centre = QRectF(label->rect()).center();
         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
             QMouseEvent click(type, centre, label->mapToGlobal(centre), Qt::LeftButton,
-                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
             QCoreApplication::sendEvent(label, &click);
         }
     }
@@ -309,11 +309,10 @@ std::string Entries(int count)
 // many were wiped, and which were not (the first few by name), each of which had its error report.
 std::string NotAllWipedText(int wiped, int entries, const QStringList& notWiped, bool clearedWiped)
 {
-    std::string text =
-        std::to_string(wiped) + " of " + std::to_string(entries) + " File(s) have been wiped.\r\n\r\n";
-    text += notWiped.size() == 1 ? std::string("This entry was not wiped; its error report said why:")
-                                 : "These " + Entries(static_cast<int>(notWiped.size())) +
-                                       " were not wiped; their error reports said why:";
+    std::string text = std::to_string(wiped) + " of " + std::to_string(entries) + " File(s) have been wiped.\r\n\r\n";
+    text += notWiped.size() == 1
+        ? std::string("This entry was not wiped; its error report said why:")
+        : "These " + Entries(static_cast<int>(notWiped.size())) + " were not wiped; their error reports said why:";
     for (qsizetype i = 0; i < notWiped.size() && i < kNamedNotWiped; ++i)
         text += "\r\n" + PathText(notWiped.at(i));
     if (notWiped.size() > kNamedNotWiped)
@@ -330,12 +329,10 @@ std::string CancelledText(const QString& path, WipeOutcome outcome, int passesRe
 {
     std::string text = "Wiping was cancelled.\r\n\r\n";
     switch (outcome) {
-    case WipeOutcome::Wiped:
-        text += "This file was wiped before the run stopped:\r\n";
-        break;
+    case WipeOutcome::Wiped: text += "This file was wiped before the run stopped:\r\n"; break;
     case WipeOutcome::Cancelled:
         text += "This file was left partly overwritten (" + std::to_string(passesReached) + " of " +
-                std::to_string(FileRipper::kPasses) + " passes) and was not deleted:\r\n";
+            std::to_string(FileRipper::kPasses) + " passes) and was not deleted:\r\n";
         break;
     case WipeOutcome::Failed:
         // Once a pass has got under way, something may have been written before the step that failed.
@@ -347,8 +344,8 @@ std::string CancelledText(const QString& path, WipeOutcome outcome, int passesRe
     }
     text += PathText(path);
     if (notReached > 0)
-        text += "\r\n\r\n" + Entries(notReached) + (notReached == 1 ? " after it was" : " after it were") +
-                " not reached.";
+        text +=
+            "\r\n\r\n" + Entries(notReached) + (notReached == 1 ? " after it was" : " after it were") + " not reached.";
     return text;
 }
 
@@ -359,7 +356,7 @@ QPoint CentredOnScreen(const QRect& available, const QSize& frame)
     const int x = available.left() + (available.width() - frame.width()) / 2;
     const int y = available.top() + (available.height() - frame.height()) / 2;
     return {std::max(available.left(), std::min(x, available.right() + 1 - frame.width())),
-            std::max(available.top(), std::min(y, available.bottom() + 1 - frame.height()))};
+        std::max(available.top(), std::min(y, available.bottom() + 1 - frame.height()))};
 }
 
 double ContrastRatio(const QColor& a, const QColor& b)
@@ -370,13 +367,11 @@ double ContrastRatio(const QColor& a, const QColor& b)
 }
 
 frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      messages_(services.messages),
-      engineMessages_(services.messages, *this),
-      File(services.File),
-      links_(services.links),
-      files_(services.files)
+    : QWidget(parent,
+          Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      messages_(services.messages), engineMessages_(services.messages, *this), File(services.File),
+      links_(services.links), files_(services.files)
 {
     setObjectName(QStringLiteral("frmQuellon"));
     InstallAddressAccessible(); // before any control exists
@@ -410,8 +405,7 @@ void frmQuellon::BuildLayout()
     setFixedSize(Twips(0, 0, 8085, 6240).size());
 
     Label1 = PlaceLabel(this, "Label1",
-                        QStringLiteral("Enter the file or files that you want to wipe, in the box below"),
-                        Twips(1875, 240, 4335, 255));
+        QStringLiteral("Enter the file or files that you want to wipe, in the box below"), Twips(1875, 240, 4335, 255));
 
     List1 = Place<QListWidget>(this, "List1", Twips(75, 600, 7935, 1230));
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -428,9 +422,8 @@ void frmQuellon::BuildLayout()
     Frame4 = Place<QGroupBox>(this, "Frame4", Twips(3315, 5280, 1455, 855));
     Quit = PlaceButton(Frame4, "Quit", QStringLiteral("&Quit"), Twips(120, 240, 1215, 495));
 
-    Label2 = PlaceLabel(this, "Label2",
-                        QStringLiteral("Files wiped can't be recovered by file recovery programs."),
-                        Twips(120, 3480, 2415, 735));
+    Label2 = PlaceLabel(this, "Label2", QStringLiteral("Files wiped can't be recovered by file recovery programs."),
+        Twips(120, 3480, 2415, 735));
     Label2->setWordWrap(true);
 
     Frame5 = Place<QGroupBox>(this, "Frame5", Twips(120, 2040, 2175, 615));
@@ -495,16 +488,15 @@ void frmQuellon::ApplyFonts()
         }
         return LargestFitting(font, captions);
     };
-    const QFont bold = emphasis(QFont::Bold, {CaptionOf(*Remove), CaptionOf(*BROWSE), CaptionOf(*Delete),
-                                              CaptionOf(*Quit), CaptionOf(*Label2, *this)});
+    const QFont bold = emphasis(QFont::Bold,
+        {CaptionOf(*Remove), CaptionOf(*BROWSE), CaptionOf(*Delete), CaptionOf(*Quit), CaptionOf(*Label2, *this)});
     for (QWidget* control : std::initializer_list<QWidget*>{Remove, BROWSE, Delete, Quit, Label2})
         control->setFont(bold);
     Label4->setFont(emphasis(QFont::Normal, {CaptionOf(*Label4, *this)}));
 
     // One default font, chosen once for all the controls that have no face of their own.
     setFont(LargestFitting(QApplication::font(this),
-                           {CaptionOf(*Label1, *this), CaptionOf(*CLEARbtn), CaptionOf(*optcls),
-                            CaptionOf(*Label3, *this)}));
+        {CaptionOf(*Label1, *this), CaptionOf(*CLEARbtn), CaptionOf(*optcls), CaptionOf(*Label3, *this)}));
 }
 
 void frmQuellon::ApplyTextColours()
@@ -514,9 +506,8 @@ void frmQuellon::ApplyTextColours()
     // On a dark desktop the palette's own link colour serves the address, if it reads there.
     const QColor link = palette().color(QPalette::Link);
     const bool dark = Luminance(background) < kDarkBelow;
-    SetTextColour(*Label4, dark && ContrastRatio(link, background) >= kReadableContrast
-                               ? link
-                               : ReadableOn(kBlue, background));
+    SetTextColour(
+        *Label4, dark && ContrastRatio(link, background) >= kReadableContrast ? link : ReadableOn(kBlue, background));
 }
 
 void frmQuellon::changeEvent(QEvent* event)
@@ -552,7 +543,8 @@ void frmQuellon::Form_Load()
 
 bool frmQuellon::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == Label4 && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+    if (watched == Label4 &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton)
             return false;
@@ -626,10 +618,10 @@ void frmQuellon::Delete_Click()
         if (path.isEmpty()) {
             // Entries are never empty: an empty text means the entry could not be selected.
             run.Finish();
-            ShowErrorReport(messages_, ErrorInfo{EINVAL,
-                                                 "The entry at position " + std::to_string(row) +
-                                                     " of the list could not be selected.",
-                                                 "frmQuellon"});
+            ShowErrorReport(messages_,
+                ErrorInfo{EINVAL,
+                    "The entry at position " + std::to_string(row) + " of the list could not be selected.",
+                    "frmQuellon"});
             return;
         }
         if (wipedPaths.contains(path)) {
@@ -654,8 +646,8 @@ void frmQuellon::Delete_Click()
         if (outcome == WipeOutcome::Cancelled ||
             (run.CancelRequested() && (notReached > 0 || outcome != WipeOutcome::Wiped))) {
             run.Finish();
-            messages_.Show(CancelledText(path, outcome, run.PassesDone(), notReached), MB_ICONINFORMATION,
-                           kApplicationTitle);
+            messages_.Show(
+                CancelledText(path, outcome, run.PassesDone(), notReached), MB_ICONINFORMATION, kApplicationTitle);
             return;
         }
     }
@@ -676,8 +668,8 @@ void frmQuellon::Delete_Click()
             delete List1->takeItem(*row);
         List1->clearSelection();
     }
-    messages_.Show(NotAllWipedText(static_cast<int>(wipedRows.size()), entries, notWiped, clearWiped),
-                   MB_ICONEXCLAMATION, "DONE");
+    messages_.Show(
+        NotAllWipedText(static_cast<int>(wipedRows.size()), entries, notWiped, clearWiped), MB_ICONEXCLAMATION, "DONE");
 }
 
 void frmQuellon::Quit_Click()

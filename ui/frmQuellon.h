@@ -69,10 +69,10 @@ namespace quellon {
 
 // What the window uses of the desktop and the disk. Each must outlive the window.
 struct WindowServices {
-    MessageBox& messages;  // every message box of the window and of Ripper
-    OpenFileDialog& File;  // the dialog behind "Add..."
-    LinkOpener& links;     // opens the contact label's "mailto:" link
-    FileSystem& files;     // what Ripper wipes through
+    MessageBox& messages; // every message box of the window and of Ripper
+    OpenFileDialog& File; // the dialog behind "Add..."
+    LinkOpener& links;    // opens the contact label's "mailto:" link
+    FileSystem& files;    // what Ripper wipes through
 };
 
 class frmQuellon final : public QWidget {

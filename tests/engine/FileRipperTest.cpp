@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <numeric>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <numeric>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -24,8 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using quellon::test::PrintTo;
 
-const std::string kMissing =
-    " does not exist, so nothing was wiped. It may have been renamed, moved or wiped already.";
+const std::string kMissing = " does not exist, so nothing was wiped. It may have been renamed, moved or wiped already.";
 
 const std::string kPatterns[] = {std::string("\0\0", 2), "0101010101\r\n", "********************\r\n", "\r\n"};
 
@@ -71,12 +70,10 @@ TEST_P(WipeBySize, OverwritesEveryPhaseThenLeavesCrLfAndDeletes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WipeBySize,
-                         ::testing::Values(SizeCase{"empty", 0}, SizeCase{"one_byte", 1},
-                                           SizeCase{"a_hundred_bytes", 100}, SizeCase{"one_whole_block", 4096},
-                                           SizeCase{"one_MiB", 1 << 20},
-                                           SizeCase{"larger_than_the_write_buffer_and_not_block_aligned",
-                                                    (9L << 20) + 3}),
-                         RowName<SizeCase>);
+    ::testing::Values(SizeCase{"empty", 0}, SizeCase{"one_byte", 1}, SizeCase{"a_hundred_bytes", 100},
+        SizeCase{"one_whole_block", 4096}, SizeCase{"one_MiB", 1 << 20},
+        SizeCase{"larger_than_the_write_buffer_and_not_block_aligned", (9L << 20) + 3}),
+    RowName<SizeCase>);
 
 class Wipe : public WipeTest {};
 
@@ -191,115 +188,113 @@ std::string plainFile(const TempDir& dir, std::string&)
 const std::string kCannotDelete = "%s cannot be deleted from its folder (Permission denied): it would have been "
                                   "overwritten but left in place, so it was not wiped.";
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, WipeRefusal,
+INSTANTIATE_TEST_SUITE_P(Paths, WipeRefusal,
     ::testing::Values(
-        RefusalCase{"missing_file_in_an_existing_folder", [](const TempDir& d, std::string&) { return d.file("Report.txt"); },
-                    {}, ENOENT, "%s" + kMissing},
+        RefusalCase{"missing_file_in_an_existing_folder",
+            [](const TempDir& d, std::string&) { return d.file("Report.txt"); }, {}, ENOENT, "%s" + kMissing},
         RefusalCase{"missing_folder", [](const TempDir& d, std::string&) { return d.file("no-such-folder/file"); }, {},
-                    ENOENT, "%s" + kMissing},
+            ENOENT, "%s" + kMissing},
         RefusalCase{"missing_name_that_is_not_valid_utf8",
-                    [](const TempDir& d, std::string&) {
-                        writeFile(d.file("report.txt"), "the real file");
-                        return d.file("report\xFF.txt");
-                    },
-                    {}, ENOENT, "%s" + kMissing},
+            [](const TempDir& d, std::string&) {
+                writeFile(d.file("report.txt"), "the real file");
+                return d.file("report\xFF.txt");
+            },
+            {}, ENOENT, "%s" + kMissing},
         RefusalCase{"hard_link_with_one_other_name",
-                    [](const TempDir& d, std::string& skip) {
-                        writeFile(d.file("victim"), "shared");
-                        if (::link(d.file("victim").c_str(), d.file("snapshot").c_str()) != 0)
-                            skip = "no hard links here";
-                        return d.file("victim");
-                    },
-                    {}, EMLINK,
-                    "%s has 1 other name (hard link) sharing its content: wiping it would destroy that content under "
-                    "the other name too, so it was not wiped."},
+            [](const TempDir& d, std::string& skip) {
+                writeFile(d.file("victim"), "shared");
+                if (::link(d.file("victim").c_str(), d.file("snapshot").c_str()) != 0)
+                    skip = "no hard links here";
+                return d.file("victim");
+            },
+            {}, EMLINK,
+            "%s has 1 other name (hard link) sharing its content: wiping it would destroy that content under "
+            "the other name too, so it was not wiped."},
         RefusalCase{"hard_link_with_two_other_names",
-                    [](const TempDir& d, std::string& skip) {
-                        writeFile(d.file("victim"), "shared");
-                        if (::link(d.file("victim").c_str(), d.file("one").c_str()) != 0 ||
-                            ::link(d.file("victim").c_str(), d.file("two").c_str()) != 0)
-                            skip = "no hard links here";
-                        return d.file("victim");
-                    },
-                    {}, EMLINK,
-                    "%s has 2 other names (hard links) sharing its content: wiping it would destroy that content "
-                    "under the other names too, so it was not wiped."},
+            [](const TempDir& d, std::string& skip) {
+                writeFile(d.file("victim"), "shared");
+                if (::link(d.file("victim").c_str(), d.file("one").c_str()) != 0 ||
+                    ::link(d.file("victim").c_str(), d.file("two").c_str()) != 0)
+                    skip = "no hard links here";
+                return d.file("victim");
+            },
+            {}, EMLINK,
+            "%s has 2 other names (hard links) sharing its content: wiping it would destroy that content "
+            "under the other names too, so it was not wiped."},
         RefusalCase{"dangling_symbolic_link",
-                    [](const TempDir& d, std::string&) {
-                        fs::create_symlink("nowhere", d.file("dangling"));
-                        return d.file("dangling");
-                    },
-                    {}, ENOENT, "%s is a link to \"nowhere\" which does not exist, so nothing was wiped."},
+            [](const TempDir& d, std::string&) {
+                fs::create_symlink("nowhere", d.file("dangling"));
+                return d.file("dangling");
+            },
+            {}, ENOENT, "%s is a link to \"nowhere\" which does not exist, so nothing was wiped."},
         RefusalCase{"symbolic_link_to_a_fifo",
-                    [](const TempDir& d, std::string&) {
-                        (void)::mkfifo(d.file("fifo").c_str(), 0600);
-                        fs::create_symlink("fifo", d.file("link"));
-                        return d.file("link");
-                    },
-                    {}, EINVAL, "%s is a link to \"%d/fifo\", which is not a regular file, so it was not wiped."},
+            [](const TempDir& d, std::string&) {
+                (void)::mkfifo(d.file("fifo").c_str(), 0600);
+                fs::create_symlink("fifo", d.file("link"));
+                return d.file("link");
+            },
+            {}, EINVAL, "%s is a link to \"%d/fifo\", which is not a regular file, so it was not wiped."},
         RefusalCase{"a_folder",
-                    [](const TempDir& d, std::string&) {
-                        fs::create_directory(d.file("folder"));
-                        writeFile(d.file("folder/inside"), "keep");
-                        return d.file("folder");
-                    },
-                    {}, EISDIR, "%s is a folder, so it was not wiped. Quellon wipes files, one at a time."},
+            [](const TempDir& d, std::string&) {
+                fs::create_directory(d.file("folder"));
+                writeFile(d.file("folder/inside"), "keep");
+                return d.file("folder");
+            },
+            {}, EISDIR, "%s is a folder, so it was not wiped. Quellon wipes files, one at a time."},
         RefusalCase{"a_fifo_without_a_reader_does_not_hang",
-                    [](const TempDir& d, std::string&) {
-                        (void)::mkfifo(d.file("fifo").c_str(), 0600);
-                        return d.file("fifo");
-                    },
-                    {}, EINVAL, "%s is not a regular file, so it was not wiped."},
+            [](const TempDir& d, std::string&) {
+                (void)::mkfifo(d.file("fifo").c_str(), 0600);
+                return d.file("fifo");
+            },
+            {}, EINVAL, "%s is not a regular file, so it was not wiped."},
         RefusalCase{"a_character_device_is_never_opened",
-                    [](const TempDir& d, std::string& skip) {
-                        // A node of the null device, made in our own folder: even a failing test writes nowhere.
-                        if (::mknod(d.file("null-device").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)
-                            skip = std::string("mknod is not allowed here (") + std::strerror(errno) + ")";
-                        return d.file("null-device");
-                    },
-                    {}, EINVAL, "%s is not a regular file, so it was not wiped."},
+            [](const TempDir& d, std::string& skip) {
+                // A node of the null device, made in our own folder: even a failing test writes nowhere.
+                if (::mknod(d.file("null-device").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+                    skip = std::string("mknod is not allowed here (") + std::strerror(errno) + ")";
+                return d.file("null-device");
+            },
+            {}, EINVAL, "%s is not a regular file, so it was not wiped."},
         RefusalCase{"read_only_by_its_mode",
-                    [](const TempDir& d, std::string& skip) {
-                        if (::geteuid() == 0)
-                            skip = "root may write any file; the fault tests cover a refused open";
-                        writeFile(d.file("read-only"), "precious");
-                        fs::permissions(d.file("read-only"), fs::perms::owner_read);
-                        return d.file("read-only");
-                    },
-                    {}, EACCES,
-                    "%s is read-only, so it was not wiped. Make it writable first if you mean to wipe it."},
-        RefusalCase{"folder_not_writable",
-                    plainFile, {FsCall::Access, 1, EACCES}, EACCES, kCannotDelete},
+            [](const TempDir& d, std::string& skip) {
+                if (::geteuid() == 0)
+                    skip = "root may write any file; the fault tests cover a refused open";
+                writeFile(d.file("read-only"), "precious");
+                fs::permissions(d.file("read-only"), fs::perms::owner_read);
+                return d.file("read-only");
+            },
+            {}, EACCES, "%s is read-only, so it was not wiped. Make it writable first if you mean to wipe it."},
+        RefusalCase{"folder_not_writable", plainFile, {FsCall::Access, 1, EACCES}, EACCES, kCannotDelete},
         RefusalCase{"file_not_writable", plainFile, {FsCall::Access, 2, EACCES}, EACCES,
-                    "%s is read-only, so it was not wiped. Make it writable first if you mean to wipe it."},
+            "%s is read-only, so it was not wiped. Make it writable first if you mean to wipe it."},
         RefusalCase{"file_not_readable_for_the_check_of_the_last_pass", plainFile, {FsCall::Access, 3, EACCES}, EACCES,
-                    "%s cannot be read, and the last pass must be read back to check it before the file is deleted, "
-                    "so it was not wiped."},
+            "%s cannot be read, and the last pass must be read back to check it before the file is deleted, "
+            "so it was not wiped."},
         RefusalCase{"file_in_a_sticky_folder_owned_by_someone_else",
-                    [](const TempDir& d, std::string& skip) {
-                        const std::string folder = d.file("shared");
-                        fs::create_directory(folder);
-                        writeFile(folder + "/victim", "someone else's");
-                        if (::geteuid() == 0 || ::chmod(folder.c_str(), 01777) != 0 ||
-                            ::chown((folder + "/victim").c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0)
-                            skip = "needs to give a file away, which only root can, and root may delete anything";
-                        return folder + "/victim";
-                    },
-                    {}, EPERM, "%s cannot be deleted from its folder (Operation not permitted): it would have been "
-                               "overwritten but left in place, so it was not wiped."},
+            [](const TempDir& d, std::string& skip) {
+                const std::string folder = d.file("shared");
+                fs::create_directory(folder);
+                writeFile(folder + "/victim", "someone else's");
+                if (::geteuid() == 0 || ::chmod(folder.c_str(), 01777) != 0 ||
+                    ::chown((folder + "/victim").c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0)
+                    skip = "needs to give a file away, which only root can, and root may delete anything";
+                return folder + "/victim";
+            },
+            {}, EPERM,
+            "%s cannot be deleted from its folder (Operation not permitted): it would have been "
+            "overwritten but left in place, so it was not wiped."},
         RefusalCase{"file_that_is_a_mount_point",
-                    [](const TempDir& d, std::string& skip) {
-                        // The same bytes in both, so that the folder reads the same with or without the mount.
-                        writeFile(d.file("mounted"), "precious");
-                        writeFile(d.file("source"), "precious");
-                        if (::geteuid() != 0 ||
-                            ::mount(d.file("source").c_str(), d.file("mounted").c_str(), nullptr, MS_BIND, nullptr) != 0)
-                            skip = "needs root to bind-mount a file";
-                        return d.file("mounted");
-                    },
-                    {}, EBUSY,
-                    "%s is a mount point: it cannot be deleted while something is mounted on it, so it was not wiped."}),
+            [](const TempDir& d, std::string& skip) {
+                // The same bytes in both, so that the folder reads the same with or without the mount.
+                writeFile(d.file("mounted"), "precious");
+                writeFile(d.file("source"), "precious");
+                if (::geteuid() != 0 ||
+                    ::mount(d.file("source").c_str(), d.file("mounted").c_str(), nullptr, MS_BIND, nullptr) != 0)
+                    skip = "needs root to bind-mount a file";
+                return d.file("mounted");
+            },
+            {}, EBUSY,
+            "%s is a mount point: it cannot be deleted while something is mounted on it, so it was not wiped."}),
     RowName<RefusalCase>);
 
 TEST_F(Wipe, FifoWithReaderIsRefusedAsNotARegularFile)

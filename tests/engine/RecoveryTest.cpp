@@ -132,14 +132,13 @@ TEST_P(RecoveryOn, WipedLeavesNoMarkerOrRefusedLeavesTheFileWhole)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FileSystems, RecoveryOn,
+INSTANTIATE_TEST_SUITE_P(FileSystems, RecoveryOn,
     ::testing::Values(
         FileSystemCase{"ext4_with_writeback_data", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=writeback", false},
         FileSystemCase{"xfs", "mkfs.xfs", 300, "mkfs.xfs -q -f", "", false},
         FileSystemCase{"btrfs_is_refused", "mkfs.btrfs", 128, "mkfs.btrfs -q -f", "", true},
-        FileSystemCase{"ext4_with_journalled_data_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=journal",
-                       true}),
+        FileSystemCase{
+            "ext4_with_journalled_data_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=journal", true}),
     RowName<FileSystemCase>);
 
 // Another program acting at the worst moment, played through the file layer's hooks, on a real
@@ -219,8 +218,8 @@ TEST_P(RecoveryUnderAttack, TrueSuccessOrOneReportAndNoMarkerOfTheOldContentLeft
 
     const std::size_t controlFound = image.countInImage("QLNCTRL-");
     const std::size_t wipedFound = image.countInImage("QLNWIPE-");
-    std::printf("%s: %zu wiped-file markers left, %zu control markers found\n", GetParam().name, wipedFound,
-                controlFound);
+    std::printf(
+        "%s: %zu wiped-file markers left, %zu control markers found\n", GetParam().name, wipedFound, controlFound);
     EXPECT_GT(controlFound, 0u) << "the control's markers vanished: the search proves nothing";
     EXPECT_EQ(wipedFound, 0u) << "markers of the wiped file are still on the device";
     if (GetParam().attack == Attack::FolderSwappedForALinkBeforeTheDelete)
@@ -229,10 +228,10 @@ TEST_P(RecoveryUnderAttack, TrueSuccessOrOneReportAndNoMarkerOfTheOldContentLeft
         EXPECT_GE(image.countInImage("QLNAPPD-"), kAppended) << "the appended data is in the kept file";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Attacks, RecoveryUnderAttack,
-    ::testing::Values(AttackCase{"folder_swapped_for_a_link_before_the_delete", Attack::FolderSwappedForALinkBeforeTheDelete},
-                      AttackCase{"data_appended_between_passes", Attack::DataAppendedBetweenPasses}),
+INSTANTIATE_TEST_SUITE_P(Attacks, RecoveryUnderAttack,
+    ::testing::Values(
+        AttackCase{"folder_swapped_for_a_link_before_the_delete", Attack::FolderSwappedForALinkBeforeTheDelete},
+        AttackCase{"data_appended_between_passes", Attack::DataAppendedBetweenPasses}),
     RowName<AttackCase>);
 
 } // namespace

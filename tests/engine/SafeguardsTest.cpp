@@ -53,9 +53,9 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     // The mount table names the file's own mount as the row has it (or not at all, without a type);
     // ext4's own list of options is not there.
-    const std::string mount = c.type.empty() ? "" : "1 1 " + std::to_string(major(st.st_dev)) + ":" +
-                                                        std::to_string(minor(st.st_dev)) + " / / rw - " + c.type +
-                                                        " device " + c.options + "\n";
+    const std::string mount = c.type.empty() ? ""
+                                             : "1 1 " + std::to_string(major(st.st_dev)) + ":" +
+            std::to_string(minor(st.st_dev)) + " / / rw - " + c.type + " device " + c.options + "\n";
     files.alterSmallFile = [&](const std::string& file, int& rc, std::string& contents) {
         rc = file == "/proc/self/mountinfo" ? 0 : -ENOENT;
         contents = rc == 0 ? mount : "";
@@ -69,17 +69,15 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Facts, RefusedStorage,
-    ::testing::Values(
-        InjectedStorageCase{"btrfs", 0x9123683E, "btrfs", "rw,space_cache=v2",
-                            "is on a copy-on-write file system (btrfs)"},
-        InjectedStorageCase{"btrfs_not_in_the_mount_table", 0x9123683E, "", "",
-                            "is on a copy-on-write file system (btrfs)"},
+INSTANTIATE_TEST_SUITE_P(Facts, RefusedStorage,
+    ::testing::Values(InjectedStorageCase{"btrfs", 0x9123683E, "btrfs", "rw,space_cache=v2",
+                          "is on a copy-on-write file system (btrfs)"},
+        InjectedStorageCase{
+            "btrfs_not_in_the_mount_table", 0x9123683E, "", "", "is on a copy-on-write file system (btrfs)"},
         InjectedStorageCase{"ext4_with_journalled_data", 0xEF53, "ext4", "rw,nodelalloc,data=journal",
-                            "is on a file system that journals file data (ext4, data=journal)"},
-        InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0",
-                            "is on a FUSE file system (fuse.sshfs)"}),
+            "is on a file system that journals file data (ext4, data=journal)"},
+        InjectedStorageCase{
+            "sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0", "is on a FUSE file system (fuse.sshfs)"}),
     RowName<InjectedStorageCase>);
 
 // ---- Open in another program ----
@@ -162,9 +160,9 @@ TEST_P(OpenElsewhere, IsReportedUnchangedAndWipedOnceClosed)
 }
 
 INSTANTIATE_TEST_SUITE_P(Holders, OpenElsewhere,
-                         ::testing::Values(HolderCase{"a_reader", O_RDONLY}, HolderCase{"a_writer", O_WRONLY},
-                                           HolderCase{"a_reader_and_writer", O_RDWR}),
-                         RowName<HolderCase>);
+    ::testing::Values(
+        HolderCase{"a_reader", O_RDONLY}, HolderCase{"a_writer", O_WRONLY}, HolderCase{"a_reader_and_writer", O_RDWR}),
+    RowName<HolderCase>);
 
 // The kernel grants a write lease only when the asking descriptor is the file's one open file, so a
 // second descriptor of this very program counts as well.
@@ -216,18 +214,17 @@ TEST_P(LeaseAnswer, DecidesWhetherTheWipeGoesOn)
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, LeaseAnswer,
+INSTANTIATE_TEST_SUITE_P(Answers, LeaseAnswer,
     ::testing::Values(
         LeaseCase{"refused_because_the_file_is_open_elsewhere", EAGAIN, 1000, false,
-                  "%s is open in another program, so it was not wiped. Close it in the other program and wipe it "
-                  "again."},
+            "%s is open in another program, so it was not wiped. Close it in the other program and wipe it "
+            "again."},
         LeaseCase{"open_elsewhere_for_a_moment_only_an_indexer_say", EAGAIN, 3, true, ""},
         LeaseCase{"not_the_owner_and_no_lease_capability", EACCES, 1, true, ""},
         LeaseCase{"not_permitted", EPERM, 1, true, ""},
         LeaseCase{"a_file_system_or_system_without_leases", EINVAL, 1, true, ""},
         LeaseCase{"no_memory_for_the_lease", ENOMEM, 1, false,
-                  "Cannot check whether %s is open in another program: Cannot allocate memory"}),
+            "Cannot check whether %s is open in another program: Cannot allocate memory"}),
     RowName<LeaseCase>);
 
 // Taking the lease must not expose the program to the lease-break signal: by default SIGIO, which
@@ -300,11 +297,10 @@ TEST_P(ModeAsRoot, NoWriteBitAtAllMeansReadOnly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ModeAsRoot,
-                         ::testing::Values(ModeCase{"r__r__r__", 0444, true}, ModeCase{"r________", 0400, true},
-                                           ModeCase{"r_xr_xr_x", 0555, true}, ModeCase{"nothing_at_all", 0000, true},
-                                           ModeCase{"write_only_for_the_owner", 0200, false},
-                                           ModeCase{"writable_by_others_only", 0006, false}),
-                         RowName<ModeCase>);
+    ::testing::Values(ModeCase{"r__r__r__", 0444, true}, ModeCase{"r________", 0400, true},
+        ModeCase{"r_xr_xr_x", 0555, true}, ModeCase{"nothing_at_all", 0000, true},
+        ModeCase{"write_only_for_the_owner", 0200, false}, ModeCase{"writable_by_others_only", 0006, false}),
+    RowName<ModeCase>);
 
 // A wipe never creates a file, whatever the umask: a missing path is a report.
 TEST_F(Safeguard, MissingFileIsNotCreatedWhateverTheUmask)
@@ -334,7 +330,7 @@ TEST_P(ProtectedByAttribute, OpenIsRefusedAndReported)
     ASSERT_GE(fd, 0);
     int flags = 0;
     const bool set = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                     (flags |= GetParam().flag, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+        (flags |= GetParam().flag, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
     const int err = errno;
     if (!set) {
         ::close(fd);
@@ -353,9 +349,8 @@ TEST_P(ProtectedByAttribute, OpenIsRefusedAndReported)
 }
 
 INSTANTIATE_TEST_SUITE_P(Attributes, ProtectedByAttribute,
-                         ::testing::Values(AttributeCase{"immutable", FS_IMMUTABLE_FL},
-                                           AttributeCase{"append_only", FS_APPEND_FL}),
-                         RowName<AttributeCase>);
+    ::testing::Values(AttributeCase{"immutable", FS_IMMUTABLE_FL}, AttributeCase{"append_only", FS_APPEND_FL}),
+    RowName<AttributeCase>);
 
 // ---- The read-back of the last pass ----
 
@@ -396,8 +391,8 @@ TEST_P(ReadBack, ThatDiffersFromTheLastPassStopsBeforeTheTruncateAndTheDelete)
         description = " did not read back as the last pass wrote it (first difference at byte 0)";
         break;
     case Corruption::LastByte:
-        description =
-            " did not read back as the last pass wrote it (first difference at byte " + std::to_string(extent - 1) + ")";
+        description = " did not read back as the last pass wrote it (first difference at byte " +
+            std::to_string(extent - 1) + ")";
         break;
     case Corruption::EndsEarly:
         description = " read back shorter than the last pass wrote it (0 of " + std::to_string(extent) + " bytes)";
@@ -410,10 +405,10 @@ TEST_P(ReadBack, ThatDiffersFromTheLastPassStopsBeforeTheTruncateAndTheDelete)
 }
 
 INSTANTIATE_TEST_SUITE_P(Reads, ReadBack,
-                         ::testing::Values(ReadBackCase{"one_byte_changed_at_the_start", Corruption::FirstByte},
-                                           ReadBackCase{"one_byte_changed_at_the_end", Corruption::LastByte},
-                                           ReadBackCase{"the_file_ends_early", Corruption::EndsEarly}),
-                         RowName<ReadBackCase>);
+    ::testing::Values(ReadBackCase{"one_byte_changed_at_the_start", Corruption::FirstByte},
+        ReadBackCase{"one_byte_changed_at_the_end", Corruption::LastByte},
+        ReadBackCase{"the_file_ends_early", Corruption::EndsEarly}),
+    RowName<ReadBackCase>);
 
 TEST_F(Safeguard, ReadBackCoversTheWholeOverwrittenRange)
 {
@@ -453,10 +448,9 @@ TEST_P(ReadBackWithoutDirectIo, DropsTheCacheAndStillChecks)
     EXPECT_FALSE(fs::exists(path));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, ReadBackWithoutDirectIo,
+INSTANTIATE_TEST_SUITE_P(Refusals, ReadBackWithoutDirectIo,
     ::testing::Values(FallbackCase{"direct_io_refused_for_the_descriptor", {FsCall::SetFlags, 1, EINVAL}},
-                      FallbackCase{"direct_read_refused", {FsCall::Read, 1, EINVAL}}),
+        FallbackCase{"direct_read_refused", {FsCall::Read, 1, EINVAL}}),
     RowName<FallbackCase>);
 
 // ---- The folder flushed after the delete ----
@@ -475,13 +469,13 @@ TEST_P(FolderOfPath, IsTheFolderThatHoldsTheName)
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, FolderOfPath,
-                         ::testing::Values(FolderCase{"a_bare_name_is_in_the_current_folder", "notes.txt", "."},
-                                           FolderCase{"a_name_in_the_root", "/notes.txt", "/"},
-                                           FolderCase{"a_nested_name", "/quellon-nowhere/a/notes.txt", "/quellon-nowhere/a"},
-                                           FolderCase{"a_relative_nested_name", "a/b/notes.txt", "a/b"},
-                                           FolderCase{"doubled_slashes", "a//notes.txt", "a"},
-                                           FolderCase{"a_name_in_the_root_with_doubled_slashes", "//notes.txt", "/"}),
-                         RowName<FolderCase>);
+    ::testing::Values(FolderCase{"a_bare_name_is_in_the_current_folder", "notes.txt", "."},
+        FolderCase{"a_name_in_the_root", "/notes.txt", "/"},
+        FolderCase{"a_nested_name", "/quellon-nowhere/a/notes.txt", "/quellon-nowhere/a"},
+        FolderCase{"a_relative_nested_name", "a/b/notes.txt", "a/b"},
+        FolderCase{"doubled_slashes", "a//notes.txt", "a"},
+        FolderCase{"a_name_in_the_root_with_doubled_slashes", "//notes.txt", "/"}),
+    RowName<FolderCase>);
 
 } // namespace
 } // namespace quellon::testing

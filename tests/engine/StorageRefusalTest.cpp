@@ -31,12 +31,12 @@ enum class Setup {
 
 struct MountCase {
     const char* name;
-    const char* tool;        // the mkfs program the row needs
+    const char* tool; // the mkfs program the row needs
     std::size_t sizeMiB;
-    std::string mkfs;        // command run on the image file (its path is appended)
+    std::string mkfs; // command run on the image file (its path is appended)
     std::string mountOptions;
     Setup setup;
-    std::string why;         // how the refusal after the quoted path begins; empty: wiped as usual
+    std::string why; // how the refusal after the quoted path begins; empty: wiped as usual
 };
 
 // mkfs.ext4, then the superblock's default mount options changed with tune2fs.
@@ -53,7 +53,7 @@ int setJournalAttribute(const std::string& path)
         return errno;
     int flags = 0;
     const bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                    (flags |= FS_JOURNAL_DATA_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+        (flags |= FS_JOURNAL_DATA_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
     const int err = ok ? 0 : errno;
     ::close(fd);
     return err;
@@ -106,28 +106,27 @@ TEST_P(OnRealStorage, RefusedUntouchedOrWiped)
 const std::string kBtrfs = "is on a copy-on-write file system (btrfs)";
 const std::string kDataJournal = "is on a file system that journals file data (ext4, data=journal)";
 
-INSTANTIATE_TEST_SUITE_P(
-    Images, OnRealStorage,
+INSTANTIATE_TEST_SUITE_P(Images, OnRealStorage,
     ::testing::Values(
         MountCase{"btrfs_is_refused", "mkfs.btrfs", 128, "mkfs.btrfs -q -f", "", Setup::PlainFile, kBtrfs},
         MountCase{"a_reflinked_copy_on_btrfs_is_refused", "mkfs.btrfs", 128, "mkfs.btrfs -q -f", "",
-                  Setup::ReflinkedCopy, kBtrfs},
+            Setup::ReflinkedCopy, kBtrfs},
         MountCase{"ext4_mounted_with_data_journal_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=journal",
-                  Setup::PlainFile, kDataJournal},
+            Setup::PlainFile, kDataJournal},
         MountCase{"ext4_with_data_journal_from_its_superblock_defaults_is_refused", "tune2fs", 64,
-                  ext4WithDefaults("journal_data"), "", Setup::PlainFile, kDataJournal},
+            ext4WithDefaults("journal_data"), "", Setup::PlainFile, kDataJournal},
         MountCase{"a_reflinked_file_on_xfs_is_refused", "mkfs.xfs", 300, "mkfs.xfs -q -f -m reflink=1", "",
-                  Setup::ReflinkedCopy, "shares its blocks with another file"},
+            Setup::ReflinkedCopy, "shares its blocks with another file"},
         MountCase{"a_small_file_kept_inline_on_ext4_is_refused", "mkfs.ext4", 64, "mkfs.ext4 -q -F -O inline_data", "",
-                  Setup::SmallFile, "keeps its data inside the file system's metadata (inline data)"},
+            Setup::SmallFile, "keeps its data inside the file system's metadata (inline data)"},
         MountCase{"the_journal_data_attribute_without_delayed_allocation_is_refused", "mkfs.ext4", 64,
-                  "mkfs.ext4 -q -F", "nodelalloc", Setup::JournalAttribute, "has the journal-data attribute (chattr +j)"},
+            "mkfs.ext4 -q -F", "nodelalloc", Setup::JournalAttribute, "has the journal-data attribute (chattr +j)"},
         MountCase{"the_journal_data_attribute_under_delayed_allocation_is_wiped", "mkfs.ext4", 64, "mkfs.ext4 -q -F",
-                  "", Setup::JournalAttribute, ""},
+            "", Setup::JournalAttribute, ""},
         MountCase{"ext4_with_writeback_data_is_wiped", "mkfs.ext4", 64, "mkfs.ext4 -q -F", "data=writeback",
-                  Setup::PlainFile, ""},
+            Setup::PlainFile, ""},
         MountCase{"xfs_with_reflink_support_but_no_shared_blocks_is_wiped", "mkfs.xfs", 300,
-                  "mkfs.xfs -q -f -m reflink=1", "", Setup::PlainFile, "" }),
+            "mkfs.xfs -q -f -m reflink=1", "", Setup::PlainFile, ""}),
     RowName<MountCase>);
 
 class StorageRefusal : public WipeTest {};
@@ -142,7 +141,7 @@ TEST_F(StorageRefusal, OverlayFileIsRefusedBeforeItCanBeCopiedUp)
         std::filesystem::create_directory(dir.path() / sub);
     const std::string d = dir.path().string();
     if (!runCommand("mount -t overlay overlay -o lowerdir=" + d + "/lower,upperdir=" + d + "/upper,workdir=" + d +
-                    "/work " + d + "/merged 2>/dev/null"))
+            "/work " + d + "/merged 2>/dev/null"))
         GTEST_SKIP() << "overlay test skipped: cannot mount an overlay file system here";
     writeFile(d + "/lower/secret", "lower layer data");
 

@@ -2,8 +2,8 @@
 
 #pragma once
 
-#include "FaultyFileSystem.h"
 #include "ErrorReport.h"
+#include "FaultyFileSystem.h"
 #include "FileRipper.h"
 #include "RecordingMessageBox.h"
 #include "Rows.h"
@@ -37,8 +37,8 @@ inline void expectOneReport(const RecordingMessageBox& messages, int number, con
 
 // Exactly one error report, with `number`, whose description holds each of `mentions`: for reports
 // whose whole text another test pins (refusals: see the table in FileRipperTest.cpp).
-inline void expectOneReportSaying(const RecordingMessageBox& messages, int number,
-                                  const std::vector<std::string>& mentions)
+inline void expectOneReportSaying(
+    const RecordingMessageBox& messages, int number, const std::vector<std::string>& mentions)
 {
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].title, "ERROR");

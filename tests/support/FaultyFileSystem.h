@@ -7,8 +7,8 @@
 #include <functional>
 #include <map>
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quellon::testing {
@@ -18,9 +18,32 @@ namespace quellon::testing {
 // folder as OpenFolder (its close as Look), so that Open (opening the named file again, Reopen)
 // and Close count the descriptors that reach the file's data: one of each per pass.
 enum class FsCall {
-    Look, Open, Stat, StatFs, Write, Read, Sync, Truncate, Writeback, AwaitWriteback, Close, Unlink,
-    Lease, Attributes, Extents, ReadFile, DropCache, SyncFolder,
-    OpenFolder, StatAt, Access, Resolve, ReadLink, MountRoot, GetLease, SetFlags
+    Look,
+    Open,
+    Stat,
+    StatFs,
+    Write,
+    Read,
+    Sync,
+    Truncate,
+    Writeback,
+    AwaitWriteback,
+    Close,
+    Unlink,
+    Lease,
+    Attributes,
+    Extents,
+    ReadFile,
+    DropCache,
+    SyncFolder,
+    OpenFolder,
+    StatAt,
+    Access,
+    Resolve,
+    ReadLink,
+    MountRoot,
+    GetLease,
+    SetFlags
 };
 
 // Wraps the real file system. It counts calls by kind, can make the Nth call of a kind fail with a
@@ -30,8 +53,8 @@ class FaultyFileSystem final : public FileSystem {
 public:
     struct Fault {
         FsCall call;
-        int nth;             // 1-based count of that kind of call
-        int error;           // errno to return
+        int nth;              // 1-based count of that kind of call
+        int error;            // errno to return
         bool partial = false; // writes: write half this time, return `error` on the next write
         int times = 1;        // how many calls in a row, from the nth, fail
     };
@@ -80,8 +103,8 @@ public:
     [[nodiscard]] int GetLease(int fd) override;
     [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
-    [[nodiscard]] int MapExtents(int fd, std::uint64_t start, std::uint32_t most,
-                                 std::vector<Extent>& extents) override;
+    [[nodiscard]] int MapExtents(
+        int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents) override;
     [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;

@@ -45,8 +45,8 @@ std::string LoopImage::whyUnavailable(const std::string& mkfsTool)
     return {};
 }
 
-LoopImage::LoopImage(const std::string& folder, std::size_t sizeMiB, const std::string& mkfsCommand,
-                     const std::string& mountOptions)
+LoopImage::LoopImage(
+    const std::string& folder, std::size_t sizeMiB, const std::string& mkfsCommand, const std::string& mountOptions)
     : image_(folder + "/image"), mountPoint_(folder + "/mnt")
 {
     std::error_code ec;

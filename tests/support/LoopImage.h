@@ -15,7 +15,7 @@ public:
     // Makes `sizeMiB` MiB of zeros at `folder`/image, runs `mkfsCommand` on it (e.g. "mkfs.ext4 -q -F")
     // and mounts it at `folder`/mnt with `mountOptions` (may be empty). `error()` tells what failed.
     LoopImage(const std::string& folder, std::size_t sizeMiB, const std::string& mkfsCommand,
-              const std::string& mountOptions);
+        const std::string& mountOptions);
     ~LoopImage();
     LoopImage(const LoopImage&) = delete;
     LoopImage& operator=(const LoopImage&) = delete;

@@ -12,7 +12,10 @@
 namespace quellon::test {
 
 template <typename Row>
-concept NamedRow = requires(const Row& row) { std::string(row.name); };
+concept NamedRow = requires(const Row& row)
+{
+    std::string(row.name);
+};
 
 // The row's name as its test's name: the last argument of INSTANTIATE_TEST_SUITE_P.
 template <NamedRow Row>

@@ -12,9 +12,9 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
-#include <QImage>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
@@ -32,9 +32,9 @@ namespace {
 using quellon::test::PrintTo;
 
 enum class Face {
-    Default,     // the window's one default font
-    Bold975,     // sans-serif 9.75 pt bold
-    Regular975,  // sans-serif 9.75 pt regular
+    Default,    // the window's one default font
+    Bold975,    // sans-serif 9.75 pt bold
+    Regular975, // sans-serif 9.75 pt regular
 };
 
 struct ControlRow {
@@ -50,9 +50,9 @@ struct ControlRow {
 
 const ControlRow kControls[] = {
     {"Label1", "frmQuellon", {125, 16, 289, 17}, "Enter the file or files that you want to wipe, in the box below",
-     Face::Default, std::nullopt, nullptr, nullptr},
+        Face::Default, std::nullopt, nullptr, nullptr},
     {"List1", "frmQuellon", {5, 40, 529, 82}, nullptr, Face::Default, std::nullopt,
-     "Enter the file or files that you want to wipe, in the box below", nullptr},
+        "Enter the file or files that you want to wipe, in the box below", nullptr},
     {"Frame2", "frmQuellon", {157, 136, 225, 81}, "", Face::Default, std::nullopt, nullptr, nullptr},
     {"Remove", "Frame2", {112, 16, 97, 25}, "&Remove...", Face::Bold975, std::nullopt, nullptr, nullptr},
     {"BROWSE", "Frame2", {8, 16, 97, 25}, "Add...", Face::Bold975, std::nullopt, nullptr, nullptr},
@@ -62,15 +62,15 @@ const ControlRow kControls[] = {
     {"Frame4", "frmQuellon", {221, 352, 97, 57}, "", Face::Default, std::nullopt, nullptr, nullptr},
     {"Quit", "Frame4", {8, 16, 81, 33}, "&Quit", Face::Bold975, std::nullopt, nullptr, nullptr},
     {"Label2", "frmQuellon", {8, 232, 161, 49}, "Files wiped can't be recovered by file recovery programs.",
-     Face::Bold975, QColor(255, 0, 0), nullptr, nullptr},
+        Face::Bold975, QColor(255, 0, 0), nullptr, nullptr},
     {"Frame5", "frmQuellon", {8, 136, 145, 41}, "", Face::Default, std::nullopt, nullptr, nullptr},
     {"optcls", "Frame5", {8, 8, 129, 25}, "Clear List when done.", Face::Default, std::nullopt, nullptr, nullptr},
     {"Label3", "frmQuellon", {8, 384, 105, 17}, "Send your email(s) to:", Face::Default, std::nullopt, nullptr,
-     nullptr},
+        nullptr},
     {"Label4", "frmQuellon", {8, 400, 169, 17}, "support@quellon.example", Face::Regular975, QColor(0, 0, 255),
-     "Send e-mail to support@quellon.example", "Opens your mail program with a new message to this address."},
-    {"Image1", "frmQuellon", {376, 224, 156, 157}, nullptr, Face::Default, std::nullopt,
-     "WIPE \u2014 Files Securely", nullptr},
+        "Send e-mail to support@quellon.example", "Opens your mail program with a new message to this address."},
+    {"Image1", "frmQuellon", {376, 224, 156, 157}, nullptr, Face::Default, std::nullopt, "WIPE \u2014 Files Securely",
+        nullptr},
 };
 
 QString CaptionOf(QWidget& control)
@@ -154,7 +154,7 @@ TEST_P(CaptionFit, CaptionIsNotClipped)
     } else if (qobject_cast<QCheckBox*>(control) != nullptr) {
         const QStyle* style = control->style();
         room.setLeft(style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, control) +
-                     style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, control));
+            style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, control));
     } else if (auto* label = qobject_cast<QLabel*>(control); label != nullptr && label->wordWrap()) {
         flags |= Qt::TextWordWrap;
     }
@@ -162,10 +162,10 @@ TEST_P(CaptionFit, CaptionIsNotClipped)
         room &= window->rect().translated(-control->pos()); // the part inside the window
 
     const QRect needed = metrics.boundingRect(QRect(QPoint(0, 0), room.size()), flags, caption);
-    EXPECT_LE(needed.width(), room.width()) << "caption \"" << caption.toStdString() << "\" at "
-                                            << control->font().pointSizeF() << " pt";
-    EXPECT_LE(needed.height(), room.height()) << "caption \"" << caption.toStdString() << "\" at "
-                                              << control->font().pointSizeF() << " pt";
+    EXPECT_LE(needed.width(), room.width())
+        << "caption \"" << caption.toStdString() << "\" at " << control->font().pointSizeF() << " pt";
+    EXPECT_LE(needed.height(), room.height())
+        << "caption \"" << caption.toStdString() << "\" at " << control->font().pointSizeF() << " pt";
 }
 
 TEST_P(ControlLayout, ScreenReaderNamesIt)
@@ -236,12 +236,12 @@ TEST_P(TextColour, ReadsOnDarkPalettes)
     };
     const Dark palettes[] = {
         {"grey #353535, link that reads", DarkPalette(QColor(53, 53, 53), Qt::white, QColor(42, 130, 218)),
-         std::nullopt},
-        {"near black, link that reads", DarkPalette(QColor(0x1e, 0x1e, 0x1e), QColor(0xee, 0xee, 0xee),
-                                                    QColor(0x3d, 0xae, 0xe9)),
-         QColor(0x3d, 0xae, 0xe9)},
+            std::nullopt},
+        {"near black, link that reads",
+            DarkPalette(QColor(0x1e, 0x1e, 0x1e), QColor(0xee, 0xee, 0xee), QColor(0x3d, 0xae, 0xe9)),
+            QColor(0x3d, 0xae, 0xe9)},
         {"near black, pure blue link", DarkPalette(QColor(0x1e, 0x1e, 0x1e), Qt::white, QColor(0, 0, 255)),
-         std::nullopt},
+            std::nullopt},
     };
     for (const Dark& dark : palettes) {
         SCOPED_TRACE(dark.name);
@@ -265,14 +265,13 @@ TEST_P(TextColour, ReadsOnDarkPalettes)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryControl, ControlLayout, ::testing::ValuesIn(kControls), RowName<ControlRow>);
-INSTANTIATE_TEST_SUITE_P(EveryCaption, CaptionFit,
-                         ::testing::ValuesIn(RowsWhere([](const ControlRow& row) {
-                             return row.caption != nullptr && *row.caption != '\0';
-                         })),
-                         RowName<ControlRow>);
+INSTANTIATE_TEST_SUITE_P(EveryCaption, CaptionFit, ::testing::ValuesIn(RowsWhere([](const ControlRow& row) {
+    return row.caption != nullptr && *row.caption != '\0';
+})),
+    RowName<ControlRow>);
 INSTANTIATE_TEST_SUITE_P(EveryColouredCaption, TextColour,
-                         ::testing::ValuesIn(RowsWhere([](const ControlRow& row) { return row.textColour.has_value(); })),
-                         RowName<ControlRow>);
+    ::testing::ValuesIn(RowsWhere([](const ControlRow& row) { return row.textColour.has_value(); })),
+    RowName<ControlRow>);
 
 TEST_F(LayoutTest, WindowHasItsTitleIconAndFixedSize)
 {
@@ -288,8 +287,8 @@ TEST_F(LayoutTest, WindowHasItsTitleIconAndFixedSize)
     // Drawn, not enlarged, for screens scaled by 2 and 3.
     EXPECT_TRUE(iconSizes.contains(QSize(64, 64)));
     EXPECT_TRUE(iconSizes.contains(QSize(96, 96)));
-    for (const auto& [file, size] : {std::pair{":/quellon/wipe@2x.png", QSize(312, 314)},
-                                     std::pair{":/quellon/wipe@3x.png", QSize(468, 471)}}) {
+    for (const auto& [file, size] :
+        {std::pair{":/quellon/wipe@2x.png", QSize(312, 314)}, std::pair{":/quellon/wipe@3x.png", QSize(468, 471)}}) {
         EXPECT_EQ(QPixmap(QLatin1String(file)).size(), size) << file;
     }
 
@@ -350,13 +349,11 @@ TEST_F(LayoutTest, TabVisitsTheControlsInOrderBothWays)
         return names;
     };
     EXPECT_EQ(visited(Qt::Key_Tab, Qt::NoModifier),
-              (QStringList{QStringLiteral("Remove"), QStringLiteral("BROWSE"), QStringLiteral("CLEARbtn"),
-                           QStringLiteral("Delete"), QStringLiteral("Quit"), QStringLiteral("optcls"),
-                           QStringLiteral("List1")}));
+        (QStringList{QStringLiteral("Remove"), QStringLiteral("BROWSE"), QStringLiteral("CLEARbtn"),
+            QStringLiteral("Delete"), QStringLiteral("Quit"), QStringLiteral("optcls"), QStringLiteral("List1")}));
     EXPECT_EQ(visited(Qt::Key_Backtab, Qt::ShiftModifier),
-              (QStringList{QStringLiteral("optcls"), QStringLiteral("Quit"), QStringLiteral("Delete"),
-                           QStringLiteral("CLEARbtn"), QStringLiteral("BROWSE"), QStringLiteral("Remove"),
-                           QStringLiteral("List1")}));
+        (QStringList{QStringLiteral("optcls"), QStringLiteral("Quit"), QStringLiteral("Delete"),
+            QStringLiteral("CLEARbtn"), QStringLiteral("BROWSE"), QStringLiteral("Remove"), QStringLiteral("List1")}));
 }
 
 struct KeyRow {

@@ -22,8 +22,8 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
-#include <QScreen>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -50,7 +50,8 @@ public:
     {
         timer_.setInterval(10);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget()); dialog && dialog->isVisible()) {
+            if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+                dialog && dialog->isVisible()) {
                 timer_.stop();
                 answered_ = true;
                 answer_(*dialog);
@@ -85,25 +86,25 @@ struct BoxRow {
 
 const BoxRow kBoxes[] = {
     {"ErrorWithoutTitleCarriesTheProgramsTitle", "There is nothing to delete.", 0x10, "", Answer::Ok,
-     QStringLiteral("There is nothing to delete."), QStringLiteral("Quellon"), QMessageBox::Critical,
-     QMessageBox::Ok, QMessageBox::Ok, IDOK},
+        QStringLiteral("There is nothing to delete."), QStringLiteral("Quellon"), QMessageBox::Critical,
+        QMessageBox::Ok, QMessageBox::Ok, IDOK},
     {"InformationKeepsItsTitle", "All File(s) have been wiped.", 0x40, "DONE", Answer::Enter,
-     QStringLiteral("All File(s) have been wiped."), QStringLiteral("DONE"), QMessageBox::Information,
-     QMessageBox::Ok, QMessageBox::Ok, IDOK},
+        QStringLiteral("All File(s) have been wiped."), QStringLiteral("DONE"), QMessageBox::Information,
+        QMessageBox::Ok, QMessageBox::Ok, IDOK},
     {"CrLfBreaksLinesAndTabsStay", "one\r\ntwo\r\n\r\n\tthree", 0x10, "ERROR", Answer::Escape,
-     QStringLiteral("one\ntwo\n\n\tthree"), QStringLiteral("ERROR"), QMessageBox::Critical, QMessageBox::Ok,
-     QMessageBox::Ok, IDOK},
+        QStringLiteral("one\ntwo\n\n\tthree"), QStringLiteral("ERROR"), QMessageBox::Critical, QMessageBox::Ok,
+        QMessageBox::Ok, IDOK},
     {"MarkupIsShownAsText", "<b>x</b> & <i>y</i>", 0x40, "t", Answer::Ok, QStringLiteral("<b>x</b> & <i>y</i>"),
-     QStringLiteral("t"), QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, IDOK},
+        QStringLiteral("t"), QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, IDOK},
     {"YesNoAnsweredYes", "Are you sure you want to quit?", 4, "Quellon", Answer::Yes,
-     QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Quellon"), QMessageBox::NoIcon,
-     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDYES},
+        QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Quellon"), QMessageBox::NoIcon,
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDYES},
     {"YesNoAnsweredNo", "Sure?", 4, "", Answer::No, QStringLiteral("Sure?"), QStringLiteral("Quellon"),
-     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDNO},
+        QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDNO},
     {"YesNoEnterIsYes", "Sure?", 4, "Q", Answer::Enter, QStringLiteral("Sure?"), QStringLiteral("Q"),
-     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDYES},
+        QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDYES},
     {"YesNoEscapeIsNo", "Sure?", 4, "Q", Answer::Escape, QStringLiteral("Sure?"), QStringLiteral("Q"),
-     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDNO},
+        QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDNO},
 };
 
 class RealMessageBox : public ::testing::TestWithParam<BoxRow> {};
@@ -128,21 +129,11 @@ TEST_P(RealMessageBox, ShowsWhatItWasAskedAndAnswersWithTheButtonPressed)
             seen.defaultButton = box.standardButton(box.defaultButton());
         seen.format = box.textFormat();
         switch (row.answer) {
-        case Answer::Ok:
-            QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton);
-            break;
-        case Answer::Yes:
-            QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton);
-            break;
-        case Answer::No:
-            QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton);
-            break;
-        case Answer::Enter:
-            QTest::keyClick(&box, Qt::Key_Return);
-            break;
-        case Answer::Escape:
-            QTest::keyClick(&box, Qt::Key_Escape);
-            break;
+        case Answer::Ok: QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton); break;
+        case Answer::Yes: QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton); break;
+        case Answer::No: QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton); break;
+        case Answer::Enter: QTest::keyClick(&box, Qt::Key_Return); break;
+        case Answer::Escape: QTest::keyClick(&box, Qt::Key_Escape); break;
         }
         if (box.isVisible()) // never leave a box up behind a failed answer
             box.done(QMessageBox::Cancel);
@@ -263,9 +254,8 @@ struct FilterRow {
 
 const FilterRow kFilters[] = {
     {"StarDotStarMeansEveryFile", "All Files(*.*)|*.*", {QStringLiteral("All Files(*.*) (*)")}},
-    {"SeveralPairsAndGlobs",
-     "Text|*.txt;*.log|All|*.*",
-     {QStringLiteral("Text (*.txt *.log)"), QStringLiteral("All (*)")}},
+    {"SeveralPairsAndGlobs", "Text|*.txt;*.log|All|*.*",
+        {QStringLiteral("Text (*.txt *.log)"), QStringLiteral("All (*)")}},
     {"OnlyAWholeStarDotStarIsWidened", "Backups|*.*.bak", {QStringLiteral("Backups (*.*.bak)")}},
     {"DescriptionWithoutPatternIsDropped", "Text|*.txt|Orphan", {QStringLiteral("Text (*.txt)")}},
     {"EmptyFilterGivesNoFilter", "", {}},
@@ -355,8 +345,8 @@ TEST(RealOpenFileDialog, ReportsTheChoiceReopensInItsFolderAndForgetsItOnCancel)
 std::vector<std::string> Everything(const QString& folder)
 {
     std::vector<std::string> found;
-    QDirIterator walk(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                      QDirIterator::Subdirectories);
+    QDirIterator walk(
+        folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (walk.hasNext())
         found.push_back(QFile::encodeName(walk.next()).toStdString());
     return found;
@@ -367,7 +357,7 @@ TEST(RealOpenFileDialog, ASessionLeavesNothingInTheUsersFolders)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QStringList folders = {QStringLiteral("home"), QStringLiteral("config"), QStringLiteral("data"),
-                                 QStringLiteral("cache"), QStringLiteral("state")};
+        QStringLiteral("cache"), QStringLiteral("state")};
     for (const QString& folder : folders)
         ASSERT_TRUE(QDir(dir.path()).mkpath(folder));
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Secret Project")));

@@ -26,8 +26,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -124,15 +124,9 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
             case CancelBy::Button:
                 QTest::mouseClick(shown.findChild<QAbstractButton*>(QStringLiteral("Cancel")), Qt::LeftButton);
                 break;
-            case CancelBy::EscapeKey:
-                QTest::keyClick(&shown, Qt::Key_Escape);
-                break;
-            case CancelBy::TitleBarClose:
-                shown.windowHandle()->close();
-                break;
-            case CancelBy::ApplicationExit:
-                QCoreApplication::exit(0);
-                break;
+            case CancelBy::EscapeKey: QTest::keyClick(&shown, Qt::Key_Escape); break;
+            case CancelBy::TitleBarClose: shown.windowHandle()->close(); break;
+            case CancelBy::ApplicationExit: QCoreApplication::exit(0); break;
             }
         });
         // Give the UI thread time to leave the run's loop before this pass fails and the engine
@@ -161,13 +155,13 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
         EXPECT_NE(messages.shown[0].prompt.find(first), std::string::npos) << messages.shown[0].prompt;
     }
     const auto& closing = messages.shown.back();
-    EXPECT_EQ(closing.prompt, "Wiping was cancelled.\r\n\r\n" +
-                                  std::string(GetParam().passFails
-                                                  ? "This file could not be wiped (its error report was shown) and "
-                                                    "may be left partly overwritten:\r\n"
-                                                  : "This file was left partly overwritten (3 of 44 passes) and "
-                                                    "was not deleted:\r\n") +
-                                  first + "\r\n\r\n2 entries after it were not reached.");
+    EXPECT_EQ(closing.prompt,
+        "Wiping was cancelled.\r\n\r\n" +
+            std::string(GetParam().passFails ? "This file could not be wiped (its error report was shown) and "
+                                               "may be left partly overwritten:\r\n"
+                                             : "This file was left partly overwritten (3 of 44 passes) and "
+                                               "was not deleted:\r\n") +
+            first + "\r\n\r\n2 entries after it were not reached.");
     EXPECT_EQ(closing.title, "Quellon");
     EXPECT_EQ(closing.flags, 0x40);
     EXPECT_EQ(closing.entries, 3);
@@ -177,13 +171,11 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, CancelTest,
-                         ::testing::Values(CancelRow{"CancelButton", CancelBy::Button},
-                                           CancelRow{"EscapeKey", CancelBy::EscapeKey},
-                                           CancelRow{"TitleBarClose", CancelBy::TitleBarClose},
-                                           CancelRow{"ThenThePassUnderWayFails", CancelBy::Button, true},
-                                           CancelRow{"ApplicationExitWhileTheEngineWaitsForAnErrorBox",
-                                                     CancelBy::ApplicationExit, true}),
-                         RowName<CancelRow>);
+    ::testing::Values(CancelRow{"CancelButton", CancelBy::Button}, CancelRow{"EscapeKey", CancelBy::EscapeKey},
+        CancelRow{"TitleBarClose", CancelBy::TitleBarClose},
+        CancelRow{"ThenThePassUnderWayFails", CancelBy::Button, true},
+        CancelRow{"ApplicationExitWhileTheEngineWaitsForAnErrorBox", CancelBy::ApplicationExit, true}),
+    RowName<CancelRow>);
 
 TEST_F(ProgressTest, CancelOnTheLastPassOfAFileStopsBeforeTheNextEntry)
 {
@@ -201,8 +193,9 @@ TEST_F(ProgressTest, CancelOnTheLastPassOfAFileStopsBeforeTheNextEntry)
     EXPECT_FALSE(Exists(first)) << "its last pass was done: it is wiped and deleted";
     EXPECT_EQ(Contents(second), "second");
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].prompt, "Wiping was cancelled.\r\n\r\nThis file was wiped before the run stopped:\r\n" +
-                                            first + "\r\n\r\n1 entry after it was not reached.");
+    EXPECT_EQ(messages.shown[0].prompt,
+        "Wiping was cancelled.\r\n\r\nThis file was wiped before the run stopped:\r\n" + first +
+            "\r\n\r\n1 entry after it was not reached.");
     EXPECT_EQ(messages.shown[0].title, "Quellon");
     EXPECT_EQ(messages.shown[0].flags, 0x40);
 }
@@ -244,14 +237,13 @@ const ProgressRow kProgress[] = {
     {"HalfOfTheBytesIsHalfTheBar", {20000, 400 * kMiB}, {{1, 23, 0, 500}}, 0.500078, "8.6 GiB of 17.2 GiB"},
     {"EmptyFileStillMovesTheBar", {0, kMiB}, {{1, 0, 0, 100}}, 0.058824, "0 bytes of 44.0 MiB"},
     {"SpeedAfterASecondNoEstimateYet", {512 * kMiB}, {{0, 1, 0.25, 1000}, {0, 1, 0.5, 2000}}, 0.5 / 44,
-     "256.0 MiB of 22.0 GiB, 128.0 MiB/s"},
+        "256.0 MiB of 22.0 GiB, 128.0 MiB/s"},
     {"TimeLeftAfterAFewSeconds", {512 * kMiB}, {{0, 1, 0.5, 2000}, {0, 2, 0, 4000}}, 1.0 / 44,
-     "512.0 MiB of 22.0 GiB, 128.0 MiB/s, about 3 min left"},
-    {"PaceOfTheLastSecondsCounts", {512 * kMiB},
-     {{0, 2, 0, 4000}, {0, 3, 0, 8000}, {0, 5, 0, 12000}}, 4.0 / 44,
-     "2.0 GiB of 22.0 GiB, 192.0 MiB/s, about 2 min left"}, // 1.5 GiB in the 8 s since 4 s
+        "512.0 MiB of 22.0 GiB, 128.0 MiB/s, about 3 min left"},
+    {"PaceOfTheLastSecondsCounts", {512 * kMiB}, {{0, 2, 0, 4000}, {0, 3, 0, 8000}, {0, 5, 0, 12000}}, 4.0 / 44,
+        "2.0 GiB of 22.0 GiB, 192.0 MiB/s, about 2 min left"}, // 1.5 GiB in the 8 s since 4 s
     {"NothingLeft", {kMiB, kMiB}, {{1, 44, 1.0, 3000}}, 1.0,
-     "88.0 MiB of 88.0 MiB, 29.3 MiB/s, less than a minute left"},
+        "88.0 MiB of 88.0 MiB, 29.3 MiB/s, less than a minute left"},
 };
 
 class RunProgressText : public ::testing::TestWithParam<ProgressRow> {};

@@ -24,9 +24,7 @@ QStringList Texts(const std::vector<std::string>& paths)
 TEST_F(QueueTest, AddAppendsEachChosenPathInOrderDuplicatesIncluded)
 {
     const std::vector<std::string> paths = {
-        createFile("b.txt", "b"),
-        createFile("a.txt", "a"),
-        createFile("b.txt.bak", "c"),
+        createFile("b.txt", "b"), createFile("a.txt", "a"), createFile("b.txt.bak", "c"),
         pathFor("b.txt"),                         // the same file again
         pathFor("typed but never created.doc"),   // nothing checks that it exists
         pathFor("na\xC3\xAFve \xE2\x82\xAC.txt"), // non-ASCII bytes stay as they are

@@ -110,7 +110,7 @@ const ListEnd kListEnds[] = {
     {"Ticked", "wmw", true, std::string(kOneNotWiped) + kTakenOff, kExclamationBox, {1}, -1},
     {"NoneWipedTicked", "mm", true, kNoneWiped, kExclamationBox, {0, 1}, -1},
     {"ElevenNotWipedTicked", "mmmmmmmmmwmm", true, std::string(kElevenNotWiped) + kTakenOff, kExclamationBox,
-     {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11}, -1},
+        {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11}, -1},
 };
 
 // The closing text a row expects, with the entries' paths put in.
@@ -137,7 +137,7 @@ TEST_P(WipeAllListEnd, WipesEveryFileReportsTheMissingFolderOnceAndFinishes)
     for (int i = 0; row.entries[i] != '\0'; ++i) {
         if (row.entries[i] == 'w') {
             paths.push_back(createFile("entry " + std::to_string(i) + " \xE2\x82\xAC.bin",
-                                       std::string(static_cast<std::size_t>(5000 + 65000 * i), 'x')));
+                std::string(static_cast<std::size_t>(5000 + 65000 * i), 'x')));
             expectedDeletes.push_back({paths.back(), i});
         } else {
             paths.push_back(pathFor("gone/entry " + std::to_string(i) + ".txt"));
@@ -224,8 +224,10 @@ TEST_F(WipeAllTest, FileThatCannotBeDeletedIsReportedAndTheRunGoesOn)
     ASSERT_EQ(messages.shown.size(), 2u);
     EXPECT_EQ(messages.shown[0].title, "ERROR");
     EXPECT_EQ(messages.shown[0].selectedRow, 0);
-    EXPECT_EQ(messages.shown[1].prompt, "1 of 2 File(s) have been wiped.\r\n\r\n"
-                                        "This entry was not wiped; its error report said why:\r\n" + stuck);
+    EXPECT_EQ(messages.shown[1].prompt,
+        "1 of 2 File(s) have been wiped.\r\n\r\n"
+        "This entry was not wiped; its error report said why:\r\n" +
+            stuck);
     EXPECT_EQ(messages.shown[1].title, "DONE");
     EXPECT_EQ(messages.shown[1].flags, 0x30);
     EXPECT_EQ(entries().size(), 2);

@@ -3,12 +3,12 @@
 #include "WindowFixture.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QTest>
 #include <QThread>
-#include <QCoreApplication>
 
 #include <sys/stat.h>
 
@@ -31,8 +31,8 @@ std::string WatchingMessageBox::Prompts() const
     return all;
 }
 
-::testing::AssertionResult WatchingMessageBox::ShowedOnly(const std::string& prompt, int flags,
-                                                         const std::string& title) const
+::testing::AssertionResult WatchingMessageBox::ShowedOnly(
+    const std::string& prompt, int flags, const std::string& title) const
 {
     if (shown.size() == 1 && shown[0].prompt == prompt && shown[0].flags == flags && shown[0].title == title)
         return ::testing::AssertionSuccess();

@@ -47,8 +47,8 @@ public:
     // Every prompt shown so far, for failure messages.
     [[nodiscard]] std::string Prompts() const;
     // Whether exactly one box was shown, and it was this one; if not, what was shown instead.
-    [[nodiscard]] ::testing::AssertionResult ShowedOnly(const std::string& prompt, int flags,
-                                                        const std::string& title) const;
+    [[nodiscard]] ::testing::AssertionResult ShowedOnly(
+        const std::string& prompt, int flags, const std::string& title) const;
 
     std::vector<Shown> shown;
     int answer = IDOK;
