@@ -653,6 +653,11 @@ void frmQuellon::Delete_Click()
     }
 
     run.Finish();
+    EndOfRun(wipedRows, notWiped);
+}
+
+void frmQuellon::EndOfRun(const QList<int>& wipedRows, const QStringList& notWiped)
+{
     if (notWiped.isEmpty()) {
         if (optcls->isChecked())
             List1->clear();

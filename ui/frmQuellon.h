@@ -43,8 +43,10 @@
 #include "UiThreadMessageBox.h"
 
 #include <QColor>
+#include <QList>
 #include <QPoint>
 #include <QRect>
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
@@ -100,6 +102,9 @@ private:
     void Label4_Click();
 
     // The text of the selected entry of List1, or the empty string when none is selected.
+    // After the last entry of a run: the closing box, and with "Clear List when done." ticked the
+    // wiped entries (rows `wipedRows`, ascending) taken off the list.
+    void EndOfRun(const QList<int>& wipedRows, const QStringList& notWiped);
     [[nodiscard]] QString ListText() const;
     // Every entry of List1, top to bottom, as the paths handed to the engine.
     [[nodiscard]] std::vector<std::string> QueuePaths() const;
