@@ -185,6 +185,16 @@ std::string plainFile(const TempDir& dir, std::string&)
     return dir.file("victim");
 }
 
+// "victim" with `others` more names for its content; no hard links on this file system is a skip.
+std::string hardLinked(const TempDir& dir, std::string& skip, std::initializer_list<const char*> others)
+{
+    writeFile(dir.file("victim"), "shared");
+    for (const char* other : others)
+        if (::link(dir.file("victim").c_str(), dir.file(other).c_str()) != 0)
+            skip = "no hard links here";
+    return dir.file("victim");
+}
+
 const std::string kCannotDelete = "%s cannot be deleted from its folder (Permission denied): it would have been "
                                   "overwritten but left in place, so it was not wiped.";
 
@@ -201,22 +211,12 @@ INSTANTIATE_TEST_SUITE_P(Paths, WipeRefusal,
             },
             {}, ENOENT, "%s" + kMissing},
         RefusalCase{"hard_link_with_one_other_name",
-            [](const TempDir& d, std::string& skip) {
-                writeFile(d.file("victim"), "shared");
-                if (::link(d.file("victim").c_str(), d.file("snapshot").c_str()) != 0)
-                    skip = "no hard links here";
-                return d.file("victim");
-            },
-            {}, EMLINK,
+            [](const TempDir& d, std::string& skip) { return hardLinked(d, skip, {"snapshot"}); }, {}, EMLINK,
             "%s has 1 other name (hard link) sharing its content: wiping it would destroy that content under "
             "the other name too, so it was not wiped."},
         RefusalCase{"hard_link_with_two_other_names",
             [](const TempDir& d, std::string& skip) {
-                writeFile(d.file("victim"), "shared");
-                if (::link(d.file("victim").c_str(), d.file("one").c_str()) != 0 ||
-                    ::link(d.file("victim").c_str(), d.file("two").c_str()) != 0)
-                    skip = "no hard links here";
-                return d.file("victim");
+                return hardLinked(d, skip, {"one", "two"});
             },
             {}, EMLINK,
             "%s has 2 other names (hard links) sharing its content: wiping it would destroy that content "
