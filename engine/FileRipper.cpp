@@ -2,6 +2,7 @@
 
 #include "FileRipper.h"
 
+#include "BlockMap.h"
 #include "ErrorReport.h"
 #include "Safeguards.h"
 #include "WipeSupport.h"
@@ -14,6 +15,7 @@
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <random>
 #include <string_view>
 #include <thread>
 
@@ -47,20 +49,22 @@ constexpr std::size_t kMaxBuffer = std::size_t{8} << 20;
 constexpr std::uint64_t kWriteBehind = std::uint64_t{32} << 20;
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
-// Every pass opens the file like this: for reading too, so that the last pass can be read back on
-// its own descriptor; never blocking (another program's lease makes the open fail at once instead
-// of waiting) and never becoming our controlling terminal.
+// Every pass opens the file like this: for reading too where the file may be read, so that the last
+// pass can be read back on its own descriptor; never blocking (another program's lease makes the
+// open fail at once instead of waiting) and never becoming our controlling terminal.
 constexpr int kOpenFlags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+constexpr int kWriteOnlyFlags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 // The file's folder is held open for the whole wipe; every step names the file relative to it.
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 // A folder that may be searched but not listed can still be held, though not flushed.
 constexpr int kFolderPathFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-// The file itself is held by a descriptor that only names it, never following a symbolic link;
-// each pass opens that very file again through it.
-constexpr int kPinFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+// The file itself is held by a descriptor that only names it, opened by the kernel following the
+// path as it would for any open: its link protections and every folder's search permission apply.
+// Each pass opens that very file again through it.
+constexpr int kPinFlags = O_PATH | O_CLOEXEC;
 
 // How long the first open waits for a program that has the file open (an indexer, a backup tool
-// reading it) to close it again before the file is refused as in use; the same at the last pass.
+// reading it) to close it again before the file is refused as in use.
 constexpr int kLeaseTries = 20;
 constexpr auto kLeaseRetry = std::chrono::milliseconds(50);
 
@@ -83,6 +87,24 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A name for the file while it is deleted, unused in its folder: it tells nothing of the file and
+// cannot be guessed by another program that means to put a file of its own under it.
+std::string hiddenName()
+{
+    std::random_device random;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string name = ".quellon-";
+    for (int i = 0; i < 16; ++i)
+        name += kDigits[random() % 16];
+    return name;
+}
+
+// Whether two stats are of the same file.
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // "1 other name", "2 other names".
 std::string plural(std::uint64_t count, const char* one, const char* many)
 {
@@ -102,13 +124,16 @@ public:
 
 private:
     // Before anything is opened for writing (each step's contract is at its definition).
-    std::optional<ErrorInfo> locate();
+    std::optional<ErrorInfo> locate(struct stat& named);
+    std::optional<ErrorInfo> notFollowed(const struct stat& link, int err);
     std::optional<ErrorInfo> openFolder(const std::string& path, std::optional<Descriptor>& out);
     std::optional<ErrorInfo> pin(struct stat& named);
     std::optional<ErrorInfo> lookBeforeOpening(const struct stat& named);
-    std::optional<ErrorInfo> checkPermissions(const struct stat& named, const struct stat& holder);
+    std::optional<ErrorInfo> checkPermissions();
     // The passes.
     std::optional<ErrorInfo> openFirst(std::optional<Descriptor>& out);
+    std::optional<ErrorInfo> mapBlocks(int fd);
+    std::optional<ErrorInfo> checkBlocks(int fd, const std::string& when);
     std::optional<ErrorInfo> planPasses(const struct stat& st);
     std::optional<ErrorInfo> reopen(std::optional<Descriptor>& out, int pass);
     std::optional<ErrorInfo> takeLease(int fd, int pass);
@@ -122,11 +147,14 @@ private:
     void report(int phase, int pass, std::uint64_t done, bool force);
     // After the passes.
     std::optional<ErrorInfo> deleteFile();
+    std::optional<ErrorInfo> unlinkHidden(const std::string& hidden, const std::string& left);
     std::optional<ErrorInfo> removeLink();
     // The reports that several steps share.
     ErrorInfo inUse(int pass) const;
     ErrorInfo gone(int pass) const;
     ErrorInfo afterPasses(ErrorInfo error, const std::string& left) const;
+    // Whether `st` is of the file being wiped.
+    bool isWiped(const struct stat& st) const { return st.st_dev == device_ && st.st_ino == inode_; }
 
     FileSystem& files_;
     const std::string& path_; // as the user gave it; every report names it
@@ -139,7 +167,10 @@ private:
     std::optional<Descriptor> linkFolder_; // the folder that holds the link, when there is one
     std::optional<Descriptor> pinned_;     // names the file being wiped (O_PATH)
     bool folderSyncable_ = true;
-    StorageFacts facts_; // what the first look found out about the file's storage
+    bool readable_ = true; // the file may be read, so the last pass is read back
+    bool mapped_ = false;  // the file system gave the file's block map
+    BlockMap blocks_;      // where the file's data lay on the device before the first write
+    StorageFacts facts_;   // what the first look found out about the file's storage
 
     dev_t device_ = 0;
     ino_t inode_ = 0;
@@ -160,12 +191,14 @@ ErrorInfo Wiping::afterPasses(ErrorInfo error, const std::string& left) const
     return error;
 }
 
-// Finds the file that the path names. A symbolic link chosen by the user is followed here, once, to
-// the file it finally leads to; from then on nothing is looked up through a link again.
-std::optional<ErrorInfo> Wiping::locate()
+// Finds the file that the path names, by letting the kernel open it as it would for any open (a
+// descriptor that only names it): a symbolic link is followed where Linux lets this user follow it,
+// once, and from then on nothing is looked up through a link again. Then holds the file's folder
+// and checks that the file's name in it still names the file that was opened; `named` is its fstat.
+std::optional<ErrorInfo> Wiping::locate(struct stat& named)
 {
-    struct stat st {};
-    if (int rc = files_.StatAt(AT_FDCWD, path_, st); rc == -ENOENT) {
+    struct stat link {};
+    if (int rc = files_.StatAt(AT_FDCWD, path_, link); rc == -ENOENT) {
         return ErrorInfo{ENOENT,
             quoted(path_) +
                 " does not exist, so nothing was wiped. It may have been renamed, moved or "
@@ -174,33 +207,63 @@ std::optional<ErrorInfo> Wiping::locate()
     } else if (rc < 0) {
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     }
+    viaLink_ = S_ISLNK(link.st_mode);
+    if (S_ISDIR(link.st_mode))
+        return refusal(EISDIR, path_, "is a folder", detail::kOneFileAtATime);
+    const int fd = files_.OpenAt(AT_FDCWD, path_, kPinFlags, 0);
+    if (fd < 0)
+        return notFollowed(link, -fd);
+    pinned_.emplace(files_, fd);
+    if (int rc = files_.Stat(fd, named); rc < 0)
+        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     file_ = path_;
-    if (S_ISLNK(st.st_mode)) {
-        std::string target;
-        if (int rc = files_.ResolvePath(path_, file_); rc == -ENOENT) {
-            if (files_.ReadLink(path_, target) < 0)
-                target = "?";
-            return ErrorInfo{ENOENT,
-                quoted(path_) + " is a link to " + quoted(target) + " which does not exist, so nothing was wiped.",
-                detail::kSource};
-        } else if (rc < 0) {
+    if (viaLink_) {
+        // Where the link led, as the kernel found it.
+        if (int rc = files_.ReadLink("/proc/self/fd/" + std::to_string(fd), file_); rc < 0)
             return failure(-rc, "Cannot follow the link " + quoted(path_));
-        }
-        if (int rc = files_.StatAt(AT_FDCWD, file_, st); rc < 0)
-            return failure(-rc, "Cannot read the attributes of " + quoted(file_));
-        if (S_ISDIR(st.st_mode))
+        if (S_ISDIR(named.st_mode))
             return refusal(EISDIR, path_, "is a link to the folder " + quoted(file_), detail::kOneFileAtATime);
-        if (!S_ISREG(st.st_mode))
+        if (!S_ISREG(named.st_mode))
             return refusal(EINVAL, path_, "is a link to " + quoted(file_) + ", which is not a regular file");
-        viaLink_ = true;
         if (auto error = openFolder(FolderOf(path_), linkFolder_))
             return error;
-    } else if (S_ISDIR(st.st_mode)) {
-        return refusal(EISDIR, path_, "is a folder", detail::kOneFileAtATime);
     }
     name_ = NameOf(file_);
     folderSyncable_ = true; // whatever the link's folder allowed
-    return openFolder(FolderOf(file_), folder_);
+    if (auto error = openFolder(FolderOf(file_), folder_))
+        return error;
+    struct stat inFolder {};
+    if (int rc = files_.StatAt(folder_->get(), name_, inFolder);
+        rc == -ENOENT || (rc == 0 && !SameFile(inFolder, named)))
+        return replaced(path_);
+    else if (rc < 0)
+        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+    return std::nullopt;
+}
+
+// Why the kernel would not open the path (errno `err`); `link` is the path's own lstat.
+std::optional<ErrorInfo> Wiping::notFollowed(const struct stat& link, int err)
+{
+    if (err == ENOENT && viaLink_) {
+        std::string target;
+        if (files_.ReadLink(path_, target) < 0)
+            target = "?";
+        return ErrorInfo{ENOENT,
+            quoted(path_) + " is a link to " + quoted(target) + " which does not exist, so nothing was wiped.",
+            detail::kSource};
+    }
+    if (err == ENOENT)
+        return replaced(path_);
+    // Linux follows a link in a shared folder such as /tmp (sticky, writable by all) only for the
+    // link's owner or the folder's owner (fs.protected_symlinks).
+    struct stat holder {};
+    if (err == EACCES && viaLink_ && files_.StatAt(AT_FDCWD, FolderOf(path_), holder) == 0 &&
+        (holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && link.st_uid != ::geteuid() &&
+        link.st_uid != holder.st_uid) {
+        return refusal(EACCES, path_,
+            "is a link that belongs to another user in a shared folder, and Linux does not let it be followed");
+    }
+    return failure(err, (viaLink_ ? "Cannot follow the link " : "Cannot open ") + quoted(path_));
 }
 
 // Holds the folder at `path` in `out`, for search only where it may not be listed.
@@ -217,21 +280,11 @@ std::optional<ErrorInfo> Wiping::openFolder(const std::string& path, std::option
     return std::nullopt;
 }
 
-// Holds the file by a descriptor that only names it (O_PATH) and refuses, from that descriptor,
-// what must never be opened for writing; `named` is its fstat.
+// Refuses, from the descriptor that names the file (fstat `named`), what must never be opened for
+// writing, and notes which file it is.
 std::optional<ErrorInfo> Wiping::pin(struct stat& named)
 {
-    const int probe = files_.OpenAt(folder_->get(), name_, kPinFlags, 0);
-    if (probe == -ENOENT)
-        return replaced(path_);
-    if (probe < 0)
-        return failure(-probe, "Cannot open " + quoted(path_) + " for writing");
-    pinned_.emplace(files_, probe);
-    if (int rc = files_.Stat(probe, named); rc < 0)
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
-    if (S_ISLNK(named.st_mode))
-        return replaced(path_);
-    if (auto refused = CheckBeforeOpening(files_, probe, named, path_, facts_))
+    if (auto refused = CheckBeforeOpening(files_, pinned_->get(), named, path_, facts_))
         return refused;
     device_ = named.st_dev;
     inode_ = named.st_ino;
@@ -258,57 +311,80 @@ std::optional<ErrorInfo> Wiping::lookBeforeOpening(const struct stat& named)
                 (others == 1 ? "the other name" : "the other names") + " too",
             "");
     }
-    return checkPermissions(named, holder);
+    return checkPermissions();
 }
 
-// The delete needs write and search permission on the folder, and in a folder such as /tmp
-// (sticky) also owning the file or the folder; the passes need the file writable, the read-back
-// readable.
-std::optional<ErrorInfo> Wiping::checkPermissions(const struct stat& named, const struct stat& holder)
+// The passes need the file writable. A file that cannot be read is wiped all the same, without
+// the read-back of the last pass. Whether the file may be deleted shows at the delete: the overwrite
+// comes first, so its content is gone even where the name must stay.
+std::optional<ErrorInfo> Wiping::checkPermissions()
 {
-    const int folder = folder_->get();
-    int folderRc = files_.Access(folder, ".", W_OK | X_OK);
-    const uid_t me = ::geteuid();
-    if (folderRc == 0 && (holder.st_mode & S_ISVTX) != 0 && me != 0 && me != named.st_uid && me != holder.st_uid)
-        folderRc = -EPERM;
-    if (folderRc == -EACCES || folderRc == -EPERM || folderRc == -EROFS) {
-        char buffer[256];
-        return refusal(-folderRc, path_,
-            std::string("cannot be deleted from its folder (") + ::strerror_r(-folderRc, buffer, sizeof buffer) +
-                "): it would have been overwritten but left in place",
-            "");
-    }
-    if (int rc = files_.Access(folder, name_, W_OK); rc == -EACCES)
+    if (int rc = files_.Access(folder_->get(), name_, W_OK); rc == -EACCES)
         return refusal(EACCES, path_, "is read-only", detail::kMakeItWritable);
-    if (int rc = files_.Access(folder, name_, R_OK); rc == -EACCES)
-        return refusal(EACCES, path_,
-            "cannot be read, and the last pass must be read back to check it before the file is deleted", "");
+    readable_ = files_.Access(folder_->get(), name_, R_OK) != -EACCES;
     return std::nullopt;
 }
 
-// First open, through the descriptor that names the file: the identity is checked on the
-// descriptor opened for writing, the remaining checks run on it, and its lease is taken.
+// First open, through the descriptor that names the file. Its lease is taken first, then its block
+// map and its fstat: whatever another program changes after that, the lease or the block map shows.
+// The identity is checked on the descriptor opened for writing and the remaining checks run on it.
 std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
 {
-    const int fd = files_.Reopen(pinned_->get(), kOpenFlags);
+    const int fd = files_.Reopen(pinned_->get(), readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
         return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
     if (fd < 0)
         return failure(-fd, "Cannot open " + quoted(path_) + " for writing");
     Descriptor& file = out.emplace(files_, fd);
+    if (auto error = takeLease(file.get(), 1))
+        return error;
+    if (auto error = mapBlocks(file.get()))
+        return error;
 
     struct stat st {};
     if (int rc = files_.Stat(file.get(), st); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     if (!S_ISREG(st.st_mode))
         return refusal(EINVAL, path_, "is not a regular file");
-    if (st.st_dev != device_ || st.st_ino != inode_)
+    if (!isWiped(st))
         return replaced(path_, "");
-    if (auto refused = CheckBeforeWiping(files_, file.get(), st, path_, facts_))
+    if (auto refused = CheckBeforeWiping(files_, file.get(), st, blocks_, path_, facts_))
         return refused;
-    if (auto error = takeLease(file.get(), 1))
-        return error;
     return planPasses(st);
+}
+
+// Where the file's data lies on the device before the first write. Data still waiting in memory
+// for its place is written out first, so that every block that holds it is known.
+std::optional<ErrorInfo> Wiping::mapBlocks(int fd)
+{
+    const int rc = ReadBlockMap(files_, fd, true, blocks_);
+    mapped_ = rc == 0;
+    if (rc == -EOPNOTSUPP) {
+        blocks_.clear();
+        return std::nullopt;
+    }
+    if (rc < 0)
+        return failure(-rc, "Cannot read the block map of " + quoted(path_));
+    return std::nullopt;
+}
+
+// The blocks that held the file's data must still be its blocks, at the same place in the file: if
+// another program cut the file, punched a hole in it or had it moved, the old data was left behind
+// in blocks that the passes never reach. `when` names the moment for the report.
+std::optional<ErrorInfo> Wiping::checkBlocks(int fd, const std::string& when)
+{
+    if (!mapped_)
+        return std::nullopt;
+    BlockMap now;
+    if (int rc = ReadBlockMap(files_, fd, false, now); rc < 0)
+        return failure(-rc, "Cannot read the block map of " + quoted(path_) + when);
+    if (StillInPlace(blocks_, now))
+        return std::nullopt;
+    return ErrorInfo{ESTALE,
+        quoted(path_) + " had its blocks freed or moved by another program during the wipe" + when +
+            ", so the wipe stopped and the file was not deleted. Its old content may remain, for example in free "
+            "space.",
+        detail::kSource};
 }
 
 // From the open file's fstat `st`: the length, the bytes each pass covers, and the write buffer.
@@ -320,6 +396,16 @@ std::optional<ErrorInfo> Wiping::planPasses(const struct stat& st)
     if (length_ > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - block)
         return ErrorInfo{EFBIG, quoted(path_) + " is too large to wipe", FileRipper::kSource};
     extent_ = roundUp(std::max<std::uint64_t>(length_, kLongestPattern), block);
+    // A sparse file's holes get blocks of their own in the first pass: refuse it before any write
+    // if they cannot all fit, rather than fill the disk and stop halfway.
+    const std::uint64_t allocated = st.st_blocks > 0 ? static_cast<std::uint64_t>(st.st_blocks) * 512 : 0;
+    if (extent_ > allocated && extent_ - allocated > facts_.freeBytes) {
+        return refusal(ENOSPC, path_,
+            "needs " + std::to_string(extent_ - allocated) +
+                " bytes more disk space to be overwritten (a sparse file's holes get blocks of their own), but "
+                "only " +
+                std::to_string(facts_.freeBytes) + " bytes are free on its file system");
+    }
 
     // The buffer holds whole repeats of every pattern and whole pages, so each write starts on a
     // pattern boundary and suits direct I/O. A small file needs no more than its own length.
@@ -356,17 +442,17 @@ ErrorInfo Wiping::inUse(int pass) const
 
 // A write lease tells us when another program opens the file: the kernel cannot grant it while
 // any other descriptor is open on the file, and breaks it when one is opened or the file is
-// truncated. Before the first write and from the last pass to the delete, a program holding the
-// file open is waited for briefly and then refused. In passes 2 to 43 a reader that opened the
-// file between two passes is let be: the original content is gone by then, and the size, the
-// identity and the final read-back show any change it could make.
+// truncated. Before the first write, a program holding the file open is waited for briefly and
+// then refused. Once the wipe has started, a program that has opened the file (an indexer, a virus
+// scanner) never stops it: the pass goes ahead without the lease, and the size, the identity, the
+// block map and the final read-back show any change another program could make.
 // Takes the write lease for `pass` on `fd`, or says why the wipe cannot go on.
 std::optional<ErrorInfo> Wiping::takeLease(int fd, int pass)
 {
     leased_ = false;
     if (pass > 1 && !leasesAvailable_)
         return std::nullopt;
-    const bool strict = pass == 1 || pass == FileRipper::kPasses;
+    const bool strict = pass == 1;
     int rc = files_.SetLease(fd, F_WRLCK);
     for (int tries = 1; rc == -EAGAIN && strict && tries < kLeaseTries; ++tries) {
         std::this_thread::sleep_for(kLeaseRetry);
@@ -435,10 +521,10 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
         return gone(pass);
     else if (rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
-    if (named.st_dev != device_ || named.st_ino != inode_)
+    if (!isWiped(named))
         return replaced(path_, passText(pass));
 
-    const int fd = files_.Reopen(pinned_->get(), kOpenFlags);
+    const int fd = files_.Reopen(pinned_->get(), readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
         return inUse(pass);
     if (fd < 0)
@@ -448,7 +534,7 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
     struct stat st {};
     if (int rc = files_.Stat(file.get(), st); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
-    if (st.st_dev != device_ || st.st_ino != inode_)
+    if (!isWiped(st))
         return replaced(path_, passText(pass));
     const std::uint64_t size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     if (size != extent_)
@@ -519,6 +605,10 @@ std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
         return failure(-rc, "Cannot flush " + quoted(path_) + " to the disk" + passText(pass));
     if (auto error = checkLease(file.get(), pass))
         return error;
+    if (pass == 1) {
+        if (auto error = checkBlocks(file.get(), passText(pass)))
+            return error;
+    }
     return pass < FileRipper::kPasses ? std::nullopt : finishLastPass(file);
 }
 
@@ -528,13 +618,18 @@ std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
 std::optional<ErrorInfo> Wiping::finishLastPass(Descriptor& file)
 {
     const std::string fullLength = "the file is left in place at its full length";
-    if (auto error = VerifyOverwrite(files_, file.get(), path_, extent_, kPatterns.back())) {
+    if (!readable_) {
+        // Not readable: nothing to read back.
+    } else if (auto error = VerifyOverwrite(files_, file.get(), path_, extent_, kPatterns.back())) {
         // A difference means the overwrite cannot be vouched for; a failed read says nothing of it.
         if (error->Number == EIO && error->Description.find(" so it was not deleted") != std::string::npos)
             return error;
         return afterPasses(*error, fullLength + " (it was not read back)");
     }
-    if (auto error = checkSize(file.get(), extent_, " (after the last pass was read back)"))
+    const std::string afterLast = readable_ ? " (after the last pass was read back)" : " (after the last pass)";
+    if (auto error = checkSize(file.get(), extent_, afterLast))
+        return error;
+    if (auto error = checkBlocks(file.get(), afterLast))
         return error;
     if (auto error = checkLease(file.get(), FileRipper::kPasses))
         return error;
@@ -560,18 +655,38 @@ std::optional<ErrorInfo> Wiping::finishPass(Descriptor& file, int pass)
     return std::nullopt;
 }
 
-// Deletes the name, but only while it still names the file that was wiped.
+// Deletes the file, but only while its name still names the file that was wiped: the name is first
+// moved to a hidden name of the wipe's own and looked at there, so a file that another program puts
+// in its place at the last moment is never the one deleted; such a file gets its name back.
 std::optional<ErrorInfo> Wiping::deleteFile()
 {
     const std::string left = "the file is left in place, 2 bytes long (CR LF)";
-    struct stat named {};
-    if (int rc = files_.StatAt(folder_->get(), name_, named); rc < 0 && rc != -ENOENT)
-        return afterPasses(failure(-rc, "Cannot read the attributes of " + quoted(path_)), left);
-    else if (rc == -ENOENT || named.st_dev != device_ || named.st_ino != inode_)
-        return afterPasses(replaced(path_, " before it was deleted; nothing was deleted"),
-            "it is no longer under its name, 2 bytes long (CR LF)");
-    if (int rc = files_.UnlinkAt(folder_->get(), name_); rc < 0)
+    const ErrorInfo notThere = replaced(path_, " before it was deleted; nothing was deleted");
+    const std::string elsewhere = "it is no longer under its name, 2 bytes long (CR LF)";
+    const std::string hidden = hiddenName();
+    if (int rc = files_.RenameAt(folder_->get(), name_, hidden); rc == -ENOENT)
+        return afterPasses(notThere, elsewhere);
+    else if (rc < 0)
         return afterPasses(failure(-rc, "Cannot delete " + quoted(path_)), left);
+    struct stat named {};
+    const int rc = files_.StatAt(folder_->get(), hidden, named);
+    if (rc == 0 && isWiped(named))
+        return unlinkHidden(hidden, left);
+    ErrorInfo error = rc < 0 ? failure(-rc, "Cannot read the attributes of " + quoted(path_)) : notThere;
+    if (files_.RenameAt(folder_->get(), hidden, name_) < 0)
+        error.Description += " (the file now under its name was moved to " + quoted(hidden) + " in the same folder)";
+    return afterPasses(error, rc < 0 ? left : elsewhere);
+}
+
+// Deletes the wiped file, now named `hidden`, and flushes its folder.
+std::optional<ErrorInfo> Wiping::unlinkHidden(const std::string& hidden, const std::string& left)
+{
+    if (int rc = files_.UnlinkAt(folder_->get(), hidden); rc < 0) {
+        ErrorInfo error = failure(-rc, "Cannot delete " + quoted(path_));
+        if (files_.RenameAt(folder_->get(), hidden, name_) < 0)
+            return afterPasses(error, "the file is left in its folder as " + quoted(hidden) + ", 2 bytes long (CR LF)");
+        return afterPasses(error, left);
+    }
     if (folderSyncable_) {
         const int rc = files_.SyncFolder(folder_->get());
         if (rc < 0 && rc != -EINVAL) {
@@ -603,7 +718,8 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
 {
     std::optional<Descriptor> file;
     struct stat named {};
-    if ((error = locate()) || (error = pin(named)) || (error = lookBeforeOpening(named)) || (error = openFirst(file)))
+    if ((error = locate(named)) || (error = pin(named)) || (error = lookBeforeOpening(named)) ||
+        (error = openFirst(file)))
         return WipeOutcome::Failed;
 
     int pass = 0;

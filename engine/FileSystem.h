@@ -14,7 +14,8 @@ namespace quellon {
 
 // One extent of a file's block map (FS_IOC_FIEMAP), in bytes.
 struct Extent {
-    std::uint64_t logical = 0; // where it starts in the file
+    std::uint64_t logical = 0;  // where it starts in the file
+    std::uint64_t physical = 0; // where it starts on the device
     std::uint64_t length = 0;
     std::uint32_t flags = 0; // FIEMAP_EXTENT_* (LAST, SHARED, DATA_INLINE...)
 };
@@ -38,8 +39,6 @@ public:
     // faccessat(2) for the effective user, not following a symbolic link: 0 when `mode` (R_OK, W_OK,
     // X_OK) is granted, or -errno.
     [[nodiscard]] virtual int Access(int folder, const std::string& name, int mode) = 0;
-    // realpath(3): the absolute path with every symbolic link followed. 0 or -errno.
-    [[nodiscard]] virtual int ResolvePath(const std::string& path, std::string& resolved) = 0;
     // readlink(2): what the symbolic link at `path` holds. 0 or -errno.
     [[nodiscard]] virtual int ReadLink(const std::string& path, std::string& target) = 0;
     // Whether `fd` is the root of a mount, such as a file bind-mounted over another (statx
@@ -65,6 +64,9 @@ public:
     [[nodiscard]] virtual int Close(int fd) = 0;
     // unlinkat(2) of the file `name` in `folder`: 0 or -errno.
     [[nodiscard]] virtual int UnlinkAt(int folder, const std::string& name) = 0;
+    // renameat2(2) of `from` to `to`, both in `folder`, never replacing what `to` names
+    // (RENAME_NOREPLACE): 0 or -errno.
+    [[nodiscard]] virtual int RenameAt(int folder, const std::string& from, const std::string& to) = 0;
     // fcntl(F_SETLEASE): takes (F_WRLCK, F_RDLCK) or gives back (F_UNLCK) a lease. 0 or -errno.
     [[nodiscard]] virtual int SetLease(int fd, int type) = 0;
     // fcntl(F_GETLEASE): the lease held (F_WRLCK, F_RDLCK, F_UNLCK) or -errno. While another program
@@ -77,9 +79,11 @@ public:
     // ioctl(FS_IOC_GETFLAGS): the file's attribute flags (FS_*_FL). 0 or -errno.
     [[nodiscard]] virtual int GetAttributes(int fd, unsigned& flags) = 0;
     // ioctl(FS_IOC_FIEMAP): the extents of the file from byte `start` on, at most `most` of them, into
-    // `extents` (emptied first; empty past the last one). 0 or -errno.
+    // `extents` (emptied first; empty past the last one); with `flushFirst` the file's data still in
+    // memory is written out first (FIEMAP_FLAG_SYNC), so that every extent has its place on the
+    // device. 0 or -errno.
     [[nodiscard]] virtual int MapExtents(
-        int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents) = 0;
+        int fd, std::uint64_t start, std::uint32_t most, bool flushFirst, std::vector<Extent>& extents) = 0;
     // open(2), read(2) to the end and close(2) of a small file such as /proc/self/mountinfo: its
     // whole content into `contents`. 0 or -errno.
     [[nodiscard]] virtual int ReadSmallFile(const std::string& path, std::string& contents) = 0;
@@ -97,7 +101,6 @@ public:
     [[nodiscard]] int Reopen(int fd, int flags) override;
     [[nodiscard]] int StatAt(int folder, const std::string& name, struct stat& st) override;
     [[nodiscard]] int Access(int folder, const std::string& name, int mode) override;
-    [[nodiscard]] int ResolvePath(const std::string& path, std::string& resolved) override;
     [[nodiscard]] int ReadLink(const std::string& path, std::string& target) override;
     [[nodiscard]] int IsMountRoot(int fd) override;
     [[nodiscard]] int Stat(int fd, struct stat& st) override;
@@ -110,6 +113,7 @@ public:
     [[nodiscard]] int AwaitWriteback(int fd, off_t offset, off_t length) override;
     [[nodiscard]] int Close(int fd) override;
     [[nodiscard]] int UnlinkAt(int folder, const std::string& name) override;
+    [[nodiscard]] int RenameAt(int folder, const std::string& from, const std::string& to) override;
     // A lease is taken with SIGURG as its break signal, which is ignored unless handled: the default,
     // SIGIO, would end the program if another one opened the file while the lease is held.
     [[nodiscard]] int SetLease(int fd, int type) override;
@@ -117,7 +121,7 @@ public:
     [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
     [[nodiscard]] int MapExtents(
-        int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents) override;
+        int fd, std::uint64_t start, std::uint32_t most, bool flushFirst, std::vector<Extent>& extents) override;
     [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;

@@ -88,16 +88,6 @@ int PosixFileSystem::Access(int folder, const std::string& name, int mode)
     return retryOnEintr([&] { return ::faccessat(folder, name.c_str(), mode, AT_EACCESS | AT_SYMLINK_NOFOLLOW); });
 }
 
-int PosixFileSystem::ResolvePath(const std::string& path, std::string& resolved)
-{
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (real == nullptr)
-        return -errno;
-    resolved = real;
-    std::free(real);
-    return 0;
-}
-
 int PosixFileSystem::ReadLink(const std::string& path, std::string& target)
 {
     std::vector<char> buffer(PATH_MAX);
@@ -165,6 +155,11 @@ int PosixFileSystem::UnlinkAt(int folder, const std::string& name)
     return retryOnEintr([&] { return ::unlinkat(folder, name.c_str(), 0); });
 }
 
+int PosixFileSystem::RenameAt(int folder, const std::string& from, const std::string& to)
+{
+    return retryOnEintr([&] { return ::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE); });
+}
+
 int PosixFileSystem::SetLease(int fd, int type)
 {
     if (type != F_UNLCK) {
@@ -192,7 +187,8 @@ int PosixFileSystem::GetAttributes(int fd, unsigned& flags)
     return rc < 0 ? rc : 0;
 }
 
-int PosixFileSystem::MapExtents(int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents)
+int PosixFileSystem::MapExtents(
+    int fd, std::uint64_t start, std::uint32_t most, bool flushFirst, std::vector<Extent>& extents)
 {
     extents.clear();
     // The request is the header followed by room for the extents of the answer, 8-byte aligned.
@@ -203,13 +199,14 @@ int PosixFileSystem::MapExtents(int fd, std::uint64_t start, std::uint32_t most,
     map->fm_start = start;
     map->fm_length = FIEMAP_MAX_OFFSET - start;
     map->fm_extent_count = most;
+    map->fm_flags = flushFirst ? FIEMAP_FLAG_SYNC : 0;
     if (int rc = retryOnEintr([&] { return ::ioctl(fd, FS_IOC_FIEMAP, map); }); rc < 0)
         return rc;
     const auto* raw = reinterpret_cast<const unsigned char*>(storage.data()) + sizeof(struct fiemap);
     for (std::uint32_t i = 0; i < std::min(map->fm_mapped_extents, most); ++i) {
         struct fiemap_extent extent {};
         std::memcpy(&extent, raw + i * sizeof extent, sizeof extent);
-        extents.push_back(Extent{extent.fe_logical, extent.fe_length, extent.fe_flags});
+        extents.push_back(Extent{extent.fe_logical, extent.fe_physical, extent.fe_length, extent.fe_flags});
     }
     return 0;
 }

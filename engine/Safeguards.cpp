@@ -128,18 +128,20 @@ std::optional<ErrorInfo> CheckBeforeOpening(
         return refusal(EINVAL, path, "is not a regular file");
     if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
         return error;
+    if (auto why = WhyNotStoredData(facts))
+        return refusal(EINVAL, path, *why);
     if (auto why = WhyOverwriteCannotReach(facts))
         return refusal(EOPNOTSUPP, path, *why, kSeeTheReadme);
     return std::nullopt;
 }
 
 std::optional<ErrorInfo> CheckBeforeWiping(
-    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts facts)
+    FileSystem& files, int fd, const struct stat& st, const BlockMap& map, const std::string& path, StorageFacts facts)
 {
     if ((st.st_mode & 0222) == 0)
         return refusal(EACCES, path, "is read-only", kMakeItWritable);
 
-    if (auto error = GatherFileFacts(files, fd, path, facts))
+    if (auto error = GatherFileFacts(files, fd, map, path, facts))
         return error;
     if (auto why = WhyOverwriteCannotReach(facts))
         return refusal(EOPNOTSUPP, path, *why, kSeeTheReadme);

@@ -17,20 +17,20 @@ namespace quellon {
 // is left as it is) or nothing when the wipe may go on.
 
 // Before the path is opened for writing, on a descriptor that only names it (O_PATH, fstat `st`):
-// anything but a regular file (a folder, FIFO, socket or device is never opened), and a file system
-// where an overwrite cannot reach the old data. These come first because opening for writing can
-// itself copy data: an overlay file system copies the file up into its upper layer at that open.
-// The file system's facts are left in `facts` for CheckBeforeWiping.
+// anything but a regular file (a folder, FIFO, socket or device is never opened), a kernel interface
+// (a file of proc, sysfs, cgroup...), and a file system where an overwrite cannot reach the old data. These come first
+// because opening for writing can itself copy data: an overlay file system copies the file up into its upper layer at
+// that open. The file system's facts are left in `facts` for CheckBeforeWiping.
 std::optional<ErrorInfo> CheckBeforeOpening(
     FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts);
 
-// Before anything is written, on the file's first open descriptor `fd` (fstat `st`; `facts` as
-// CheckBeforeOpening found them for the same file), in this order:
+// Before anything is written, on the file's first open descriptor `fd` (fstat `st`, block map `map`;
+// `facts` as CheckBeforeOpening found them for the same file), in this order:
 //  - no write permission bits at all (mode & 0222 == 0): read-only, also for root;
 //  - storage where an overwrite in place cannot reach the old data (StorageCheck.h).
 // Whether another program has the file open is asked by the wipe itself, with the lease it holds.
 std::optional<ErrorInfo> CheckBeforeWiping(
-    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts facts);
+    FileSystem& files, int fd, const struct stat& st, const BlockMap& map, const std::string& path, StorageFacts facts);
 
 // After the last pass has been flushed: reads bytes [0, extent) of the open file `fd` (open for
 // reading too) back past the page cache (direct I/O set on the descriptor, or dropping the cached

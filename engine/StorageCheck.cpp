@@ -13,6 +13,7 @@
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace quellon {
 namespace {
@@ -80,6 +81,39 @@ constexpr std::array kRefused = {
     RefusedFileSystem{0xF15F, "ecryptfs", Kind::Stacked},
 };
 
+// File systems whose files are the kernel's interfaces, not stored data: writing to one of their
+// files acts (sets a value, sends a command) instead of storing bytes.
+struct KernelFileSystem {
+    std::uint64_t magic; // statfs f_type
+    const char* name;    // shown when the mount table does not name it
+};
+constexpr std::array kKernelInterfaces = {
+    KernelFileSystem{0x9FA0, "proc"},
+    KernelFileSystem{0x62656572, "sysfs"},
+    KernelFileSystem{0x27E0EB, "cgroup"},
+    KernelFileSystem{0x63677270, "cgroup2"},
+    KernelFileSystem{0x64626720, "debugfs"},
+    KernelFileSystem{0x74726163, "tracefs"},
+    KernelFileSystem{0x73636673, "securityfs"},
+    KernelFileSystem{0x62656570, "configfs"},
+    KernelFileSystem{0xCAFE4A11, "bpf"},
+    KernelFileSystem{0x6165676C, "pstore"},
+    KernelFileSystem{0xDE5E81E4, "efivarfs"},
+    KernelFileSystem{0x1CD1, "devpts"},
+    KernelFileSystem{0x19800202, "mqueue"},
+    KernelFileSystem{0x42494E4D, "binfmt_misc"},
+    KernelFileSystem{0xF97CFF8C, "selinuxfs"},
+    KernelFileSystem{0x43415D53, "smackfs"},
+    KernelFileSystem{0x65735543, "fusectl"},
+    KernelFileSystem{0x6E736673, "nsfs"},
+    KernelFileSystem{0x6C6F6F70, "binder"},
+    KernelFileSystem{0x67596969, "rpc_pipefs"},
+    KernelFileSystem{0x6E667364, "nfsd"},
+    KernelFileSystem{0xABBA1974, "xenfs"},
+    KernelFileSystem{0x9FA1, "openpromfs"},
+    KernelFileSystem{0x9FA2, "usbdevfs"},
+};
+
 // ext2, ext3 and ext4 share this magic number.
 constexpr std::uint64_t kExtMagic = 0xEF53;
 
@@ -134,34 +168,6 @@ bool hasOption(const std::string& options, std::string_view wanted)
 bool notOffered(int err)
 {
     return err == ENOTTY || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
-}
-
-constexpr std::uint32_t kExtentsPerCall = 64;
-
-// Walks the file's extent map and notes shared and inline extents. Returns 0 or -errno.
-int readExtentFlags(FileSystem& files, int fd, StorageFacts& facts)
-{
-    std::vector<Extent> extents;
-    std::uint64_t start = 0;
-    for (;;) {
-        if (int rc = files.MapExtents(fd, start, kExtentsPerCall, extents); rc < 0)
-            return notOffered(-rc) ? 0 : rc;
-        if (extents.empty())
-            return 0;
-        for (const Extent& extent : extents) {
-            if (extent.flags & FIEMAP_EXTENT_SHARED)
-                facts.sharedExtents = true;
-            if (extent.flags & FIEMAP_EXTENT_DATA_INLINE)
-                facts.inlineData = true;
-        }
-        const Extent& last = extents.back();
-        if (facts.sharedExtents || facts.inlineData || (last.flags & FIEMAP_EXTENT_LAST))
-            return 0;
-        const std::uint64_t next = last.logical + last.length;
-        if (next <= start)
-            return 0;
-        start = next;
-    }
 }
 
 // The type and super options of `device` in the mount table `table` (/proc/self/mountinfo).
@@ -220,6 +226,16 @@ int readMountOptions(FileSystem& files, dev_t device, std::string& type, std::st
 
 } // namespace
 
+std::optional<std::string> WhyNotStoredData(const StorageFacts& facts)
+{
+    for (const KernelFileSystem& fs : kKernelInterfaces) {
+        if (fs.magic == facts.magic)
+            return "is a kernel interface (" + (facts.type.empty() ? std::string(fs.name) : facts.type) +
+                "), not stored data";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts)
 {
     for (const RefusedFileSystem& fs : kRefused) {
@@ -264,21 +280,26 @@ std::optional<ErrorInfo> GatherFileSystemFacts(
         return failure(-rc, "Cannot read the file system of " + quoted(path));
     // Magic numbers are 32 bits; f_type is a signed long that some of them overflow on 32-bit machines.
     facts.magic = static_cast<std::uint64_t>(fsInfo.f_type) & 0xFFFFFFFFu;
+    // Root may also fill the blocks kept back for it.
+    const auto blocks = static_cast<std::uint64_t>(::geteuid() == 0 ? fsInfo.f_bfree : fsInfo.f_bavail);
+    facts.freeBytes = blocks * static_cast<std::uint64_t>(fsInfo.f_bsize);
 
     if (int rc = readMountOptions(files, st.st_dev, facts.type, facts.options); rc < 0 && rc != -ENOENT)
         return failure(-rc, "Cannot read the mount options of " + quoted(path));
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> GatherFileFacts(FileSystem& files, int fd, const std::string& path, StorageFacts& facts)
+std::optional<ErrorInfo> GatherFileFacts(
+    FileSystem& files, int fd, const BlockMap& map, const std::string& path, StorageFacts& facts)
 {
     unsigned attributes = 0;
     if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !notOffered(-rc))
         return failure(-rc, "Cannot read the attribute flags of " + quoted(path));
     facts.journalDataAttribute = (attributes & FS_JOURNAL_DATA_FL) != 0;
-
-    if (int rc = readExtentFlags(files, fd, facts); rc < 0)
-        return failure(-rc, "Cannot read the block map of " + quoted(path));
+    for (const Extent& extent : map) {
+        facts.sharedExtents = facts.sharedExtents || (extent.flags & FIEMAP_EXTENT_SHARED) != 0;
+        facts.inlineData = facts.inlineData || (extent.flags & FIEMAP_EXTENT_DATA_INLINE) != 0;
+    }
     return std::nullopt;
 }
 

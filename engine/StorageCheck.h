@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "BlockMap.h"
 #include "ErrorInfo.h"
 #include "FileSystem.h"
 
@@ -22,6 +23,7 @@ struct StorageFacts {
     bool journalDataAttribute = false; // the file has the journal-data attribute (chattr +j)
     bool sharedExtents = false;        // some of its blocks are shared with another file (FIEMAP)
     bool inlineData = false;           // its data is kept inside the file system's metadata (FIEMAP)
+    std::uint64_t freeBytes = 0;       // space the wipe may still fill on the file system
 };
 
 // Why an in-place overwrite cannot reach the old data of a file with these facts, as the words that
@@ -29,17 +31,23 @@ struct StorageFacts {
 // (btrfs): overwriting cannot reach its old data"); nothing when it can.
 std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts);
 
+// Why a file on a file system with these facts is not stored data at all but a kernel interface
+// (proc, sysfs, cgroup...), where a write acts instead of storing: "is a kernel interface (sysfs),
+// not stored data"; nothing for a file system that stores data.
+std::optional<std::string> WhyNotStoredData(const StorageFacts& facts);
+
 // Learns the facts of the file system that holds `fd` (whose fstat is `st`): its magic, and its
-// mount type and options from the mount table (and ext4's own list of options). Works on a descriptor opened with
-// O_PATH. On failure returns the error to report (naming `path`); a mount entry that cannot be seen leaves type and
-// options empty.
+// mount type and options from the mount table (and ext4's own list of options), and its free space. Works on a
+// descriptor opened with O_PATH. On failure returns the error to report (naming `path`); a mount entry that cannot be
+// seen leaves type and options empty.
 std::optional<ErrorInfo> GatherFileSystemFacts(
     FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts);
 
 // Adds the facts of the open regular file `fd` itself to those of its file system: its attribute
-// flags and its extents. Facts that a file system does not offer (no extent map, no attributes) are
-// simply left at their defaults.
-std::optional<ErrorInfo> GatherFileFacts(FileSystem& files, int fd, const std::string& path, StorageFacts& facts);
+// flags, and from its block map `map` (empty where the file system offers none) whether it shares
+// blocks or keeps its data inline. Attributes that a file system does not offer are left unset.
+std::optional<ErrorInfo> GatherFileFacts(
+    FileSystem& files, int fd, const BlockMap& map, const std::string& path, StorageFacts& facts);
 
 // One line of /proc/self/mountinfo, reduced to what the check uses. The check reads the table
 // through FileSystem::ReadSmallFile and parses it here; the parser is declared for its own tests.

@@ -68,13 +68,6 @@ int FaultyFileSystem::Access(int folder, const std::string& name, int mode)
     return real_.Access(folder, name, mode);
 }
 
-int FaultyFileSystem::ResolvePath(const std::string& path, std::string& resolved)
-{
-    if (int err = enter(FsCall::Resolve))
-        return -err;
-    return real_.ResolvePath(path, resolved);
-}
-
 int FaultyFileSystem::ReadLink(const std::string& path, std::string& target)
 {
     if (int err = enter(FsCall::ReadLink))
@@ -171,16 +164,32 @@ int FaultyFileSystem::Close(int fd)
     return err ? -err : rc;
 }
 
+std::string FaultyFileSystem::pathIn(int folder, const std::string& name) const
+{
+    auto it = folders_.find(folder);
+    const std::string where = it == folders_.end() ? std::string() : it->second;
+    return where.empty() || where == "." ? name : where == "/" ? "/" + name : where + "/" + name;
+}
+
 int FaultyFileSystem::UnlinkAt(int folder, const std::string& name)
 {
-    if (beforeUnlink) {
-        auto it = folders_.find(folder);
-        const std::string where = it == folders_.end() ? std::string() : it->second;
-        beforeUnlink(where.empty() || where == "." ? name : where == "/" ? "/" + name : where + "/" + name);
-    }
+    // A name the engine renamed the file to has had its hook call at the rename.
+    if (beforeUnlink && renamedTo_.count(name) == 0)
+        beforeUnlink(pathIn(folder, name));
     if (int err = enter(FsCall::Unlink))
         return -err;
     return real_.UnlinkAt(folder, name);
+}
+
+int FaultyFileSystem::RenameAt(int folder, const std::string& from, const std::string& to)
+{
+    // The delete starts with this rename.
+    if (beforeUnlink && renamedTo_.count(from) == 0)
+        beforeUnlink(pathIn(folder, from));
+    renamedTo_.insert(to);
+    if (int err = enter(FsCall::Rename))
+        return -err;
+    return real_.RenameAt(folder, from, to);
 }
 
 int FaultyFileSystem::SetLease(int fd, int type)
@@ -214,11 +223,12 @@ int FaultyFileSystem::GetAttributes(int fd, unsigned& flags)
     return real_.GetAttributes(fd, flags);
 }
 
-int FaultyFileSystem::MapExtents(int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents)
+int FaultyFileSystem::MapExtents(
+    int fd, std::uint64_t start, std::uint32_t most, bool flushFirst, std::vector<Extent>& extents)
 {
     if (int err = enter(FsCall::Extents))
         return -err;
-    return real_.MapExtents(fd, start, most, extents);
+    return real_.MapExtents(fd, start, most, flushFirst, extents);
 }
 
 int FaultyFileSystem::ReadSmallFile(const std::string& path, std::string& contents)

@@ -39,7 +39,7 @@ enum class FsCall {
     OpenFolder,
     StatAt,
     Access,
-    Resolve,
+    Rename,
     ReadLink,
     MountRoot,
     GetLease,
@@ -66,8 +66,8 @@ public:
 
     // Called with the open descriptor just before each close that the engine makes.
     std::function<void(int fd)> beforeClose;
-    // Called with the path just before the engine deletes it: the folder as the engine opened it,
-    // a slash and the name.
+    // Called with the path just before the engine starts to delete it (by a rename to a name of its
+    // own, then the unlink): the folder as the engine opened it, a slash and the name.
     std::function<void(const std::string& path)> beforeUnlink;
     // Changes what asking for the lease's state answered (say, F_UNLCK: another program opened
     // the file for writing); `nth` counts those questions from 1.
@@ -86,7 +86,6 @@ public:
     [[nodiscard]] int Reopen(int fd, int flags) override;
     [[nodiscard]] int StatAt(int folder, const std::string& name, struct stat& st) override;
     [[nodiscard]] int Access(int folder, const std::string& name, int mode) override;
-    [[nodiscard]] int ResolvePath(const std::string& path, std::string& resolved) override;
     [[nodiscard]] int ReadLink(const std::string& path, std::string& target) override;
     [[nodiscard]] int IsMountRoot(int fd) override;
     [[nodiscard]] int Stat(int fd, struct stat& st) override;
@@ -99,12 +98,13 @@ public:
     [[nodiscard]] int AwaitWriteback(int fd, off_t offset, off_t length) override;
     [[nodiscard]] int Close(int fd) override;
     [[nodiscard]] int UnlinkAt(int folder, const std::string& name) override;
+    [[nodiscard]] int RenameAt(int folder, const std::string& from, const std::string& to) override;
     [[nodiscard]] int SetLease(int fd, int type) override;
     [[nodiscard]] int GetLease(int fd) override;
     [[nodiscard]] int SetStatusFlags(int fd, int flags) override;
     [[nodiscard]] int GetAttributes(int fd, unsigned& flags) override;
     [[nodiscard]] int MapExtents(
-        int fd, std::uint64_t start, std::uint32_t most, std::vector<Extent>& extents) override;
+        int fd, std::uint64_t start, std::uint32_t most, bool flushFirst, std::vector<Extent>& extents) override;
     [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;
@@ -112,11 +112,14 @@ public:
 private:
     // Counts the call; returns the errno to inject (0 for none).
     int enter(FsCall call);
+    // `name` in the open folder `folder`, as a path the test can use.
+    std::string pathIn(int folder, const std::string& name) const;
 
     FileSystem& real_;
     std::vector<Fault> faults_;
     std::map<FsCall, int> counts_;
     std::set<int> lookingFds_;
+    std::set<std::string> renamedTo_;    // names the engine gave the file before deleting it
     std::map<int, std::string> folders_; // open folder descriptors and the paths they were opened by
     int pendingWriteError_ = 0;
     bool halfWrite_ = false;
