@@ -249,6 +249,9 @@ std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> opene
     };
 }
 
+// A descriptor that another program (played by this one) keeps open on the file.
+int heldOpen = -1;
+
 void append(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
@@ -348,6 +351,17 @@ INSTANTIATE_TEST_SUITE_P(
         RaceCase{"really_opened_for_writing_during_a_pass", kLarge, openedDuringAPass(O_WRONLY), false, EBUSY,
                  {"(pass 1 of 44)" + kStopped}},
         RaceCase{"really_opened_for_reading_during_a_pass", kLarge, openedDuringAPass(O_RDONLY), true, 0, {}},
+        // An indexer or a virus scanner that keeps the file open from pass 2 to the delete.
+        RaceCase{"held_open_for_reading_from_pass_2_to_the_delete", kSmall,
+                 atCloseOfPass(1,
+                               [](const TempDir&, const std::string& path) {
+                                   heldOpen = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                               }),
+                 true, 0, {},
+                 [](FaultyFileSystem&, const TempDir&, const std::string& path) {
+                     EXPECT_GE(::close(std::exchange(heldOpen, -1)), 0);
+                     EXPECT_FALSE(fs::exists(path));
+                 }},
         RaceCase{"replaced_after_the_last_pass_before_the_delete", kSmall,
                  atCloseOfPass(44,
                                [](const TempDir& dir, const std::string& path) {

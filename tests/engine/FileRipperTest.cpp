@@ -231,6 +231,23 @@ INSTANTIATE_TEST_SUITE_P(Paths, WipeRefusal,
                 return d.file("link");
             },
             {}, EINVAL, "%s is a link to \"%d/fifo\", which is not a regular file, so it was not wiped."},
+        RefusalCase{"link_of_another_user_in_a_shared_folder_is_not_followed",
+            [](const TempDir& d, std::string& skip) {
+                // A secret only root may read, and a link to it that another user left in a shared folder.
+                fs::create_directory(d.file("private"));
+                writeFile(d.file("private/secret"), "root's secret");
+                fs::create_directory(d.file("shared"));
+                fs::permissions(d.file("shared"), static_cast<fs::perms>(01777));
+                fs::create_symlink(d.file("private/secret"), d.file("shared/link"));
+                if (::geteuid() != 0 || ::lchown(d.file("shared/link").c_str(), 4242, 4242) != 0)
+                    skip = "needs root, to give the link to another user";
+                else if (readFile("/proc/sys/fs/protected_symlinks") != "1\n")
+                    skip = "fs.protected_symlinks is off on this machine";
+                return d.file("shared/link");
+            },
+            {}, EACCES,
+            "%s is a link that belongs to another user in a shared folder, and Linux does not let it be followed, "
+            "so it was not wiped."},
         RefusalCase{"a_folder",
             [](const TempDir& d, std::string&) {
                 fs::create_directory(d.file("folder"));

@@ -39,6 +39,9 @@ struct InjectedStorageCase {
     std::string type;
     std::string options;
     std::string why; // how the words after the quoted path begin (StorageCheckTest pins them whole)
+    int number = EOPNOTSUPP;
+    bool seeTheReadme = true;       // the report ends by pointing to the README
+    bool sparseOnAFullDisk = false; // a file of 1 MiB with a hole after its data, and no space free
 };
 
 class RefusedStorage : public WipeTest, public ::testing::WithParamInterface<InjectedStorageCase> {};
@@ -48,7 +51,15 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
     const InjectedStorageCase& c = GetParam();
     const std::string path = dir.file("victim");
     writeFile(path, kOriginal);
-    files.alterStatFs = [&](struct statfs& st) { st.f_type = static_cast<decltype(st.f_type)>(c.magic); };
+    if (c.sparseOnAFullDisk) {
+        ASSERT_EQ(::truncate(path.c_str(), off_t{1} << 20), 0);
+    }
+    const std::string before = readFile(path);
+    files.alterStatFs = [&](struct statfs& st) {
+        st.f_type = static_cast<decltype(st.f_type)>(c.magic);
+        if (c.sparseOnAFullDisk)
+            st.f_bavail = st.f_bfree = 0;
+    };
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     // The mount table names the file's own mount as the row has it (or not at all, without a type);
@@ -63,10 +74,11 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
 
     EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
 
-    expectOneReportSaying(messages, EOPNOTSUPP, {quoted(path) + " " + c.why, kNotWiped + "." + kSeeTheReadme});
+    expectOneReportSaying(
+        messages, c.number, {quoted(path) + " " + c.why, kNotWiped + "." + (c.seeTheReadme ? kSeeTheReadme : "")});
     EXPECT_EQ(files.count(FsCall::Write), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
-    EXPECT_EQ(readFile(path), kOriginal);
+    EXPECT_EQ(readFile(path), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Facts, RefusedStorage,
@@ -76,8 +88,16 @@ INSTANTIATE_TEST_SUITE_P(Facts, RefusedStorage,
             "btrfs_not_in_the_mount_table", 0x9123683E, "", "", "is on a copy-on-write file system (btrfs)"},
         InjectedStorageCase{"ext4_with_journalled_data", 0xEF53, "ext4", "rw,nodelalloc,data=journal",
             "is on a file system that journals file data (ext4, data=journal)"},
-        InjectedStorageCase{
-            "sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0", "is on a FUSE file system (fuse.sshfs)"}),
+        InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0", "is on a FUSE file system (fuse.sshfs)"},
+        // Writing to these acts instead of storing: refused before the first write.
+        InjectedStorageCase{"a_sysfs_attribute", 0x62656572, "sysfs", "rw,nosuid",
+            "is a kernel interface (sysfs), not stored data", EINVAL, false},
+        InjectedStorageCase{"a_cgroup2_control_file", 0x63677270, "", "",
+            "is a kernel interface (cgroup2), not stored data", EINVAL, false},
+        InjectedStorageCase{"a_sparse_file_whose_holes_cannot_fit", 0xEF53, "ext4", "rw",
+            "needs 1040384 bytes more disk space to be overwritten (a sparse file's holes get blocks of their own), "
+            "but only 0 bytes are free on its file system",
+            ENOSPC, false, true}),
     RowName<InjectedStorageCase>);
 
 // ---- Open in another program ----
@@ -185,6 +205,7 @@ struct LeaseCase {
     int times;        // into this many requests in a row
     bool wiped;       // true: the wipe goes on (with or without the lease)
     std::string what; // otherwise the report's description; %s stands for the quoted path
+    int from = 1;     // the first request that fails (2 is the first giving back, 3 the lease of pass 2)
 };
 
 class LeaseAnswer : public WipeTest, public ::testing::WithParamInterface<LeaseCase> {};
@@ -194,7 +215,7 @@ TEST_P(LeaseAnswer, DecidesWhetherTheWipeGoesOn)
     const LeaseCase& c = GetParam();
     const std::string path = dir.file("leased");
     writeFile(path, kOriginal);
-    files.failOn({FsCall::Lease, 1, c.error, false, c.times});
+    files.failOn({FsCall::Lease, c.from, c.error, false, c.times});
 
     const WipeOutcome outcome = ripper.Wipe(path, nullptr);
 
@@ -220,6 +241,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, LeaseAnswer,
             "%s is open in another program, so it was not wiped. Close it in the other program and wipe it "
             "again."},
         LeaseCase{"open_elsewhere_for_a_moment_only_an_indexer_say", EAGAIN, 3, true, ""},
+        // Once the wipe has started, a program holding the file open never stops it.
+        LeaseCase{"open_elsewhere_from_pass_2_to_the_end", EAGAIN, 1000, true, "", 3},
         LeaseCase{"not_the_owner_and_no_lease_capability", EACCES, 1, true, ""},
         LeaseCase{"not_permitted", EPERM, 1, true, ""},
         LeaseCase{"a_file_system_or_system_without_leases", EINVAL, 1, true, ""},

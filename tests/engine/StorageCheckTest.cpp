@@ -62,7 +62,9 @@ class StorageDecision : public ::testing::TestWithParam<DecisionCase> {};
 
 TEST_P(StorageDecision, RefusesExactlyWhereAnOverwriteCannotReachTheOldData)
 {
-    const auto why = WhyOverwriteCannotReach(GetParam().facts);
+    auto why = WhyNotStoredData(GetParam().facts);
+    if (!why)
+        why = WhyOverwriteCannotReach(GetParam().facts);
     if (GetParam().refusal.empty())
         EXPECT_FALSE(why.has_value()) << *why;
     else
@@ -112,6 +114,10 @@ INSTANTIATE_TEST_SUITE_P(Facts, StorageDecision,
         DecisionCase{"journal_checksums_are_not_journalled_data",
             mounted(kExt, "ext4", "rw,journal_checksum,journal_async_commit"), ""},
         DecisionCase{"xfs_is_wiped", mounted(kXfs, "xfs", "rw,inode64,logbufs=8"), ""},
+        DecisionCase{
+            "a_proc_file_is_a_kernel_interface", mounted(0x9FA0, ""), "is a kernel interface (proc), not stored data"},
+        DecisionCase{"a_debugfs_file_is_a_kernel_interface", mounted(0x64626720, "debugfs"),
+            "is a kernel interface (debugfs), not stored data"},
         DecisionCase{"tmpfs_is_wiped", mounted(kTmpfs, "tmpfs", "rw,size=16384k"), ""},
         DecisionCase{"vfat_is_wiped", mounted(0x4D44, "vfat"), ""},
         DecisionCase{"exfat_is_wiped", mounted(0x2011BAB0, "exfat"), ""},
