@@ -57,6 +57,9 @@ public:
     // The same wipe, telling `observer` (may be null) how it goes, and saying how it ended.
     WipeOutcome Wipe(const std::string& path, WipeObserver* observer);
 
+    // The file system every wipe goes through, for a caller that looks at the files it will wipe.
+    [[nodiscard]] FileSystem& Files() const { return files_; }
+
 private:
     MessageBox& messages_;
     FileSystem& files_;
