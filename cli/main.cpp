@@ -28,16 +28,14 @@ public:
 // all to write, the speed and the time left, as the window's progress dialog shows them.
 class ProgressPrinter final : public quellon::WipeObserver {
 public:
-    explicit ProgressPrinter(const std::vector<std::string>& paths)
-        : run_(quellon::RunProgress::LengthsOf(paths), quellon::RunProgress::Clock::now())
+    ProgressPrinter(quellon::FileSystem& files, const std::vector<std::string>& paths)
+        : run_(quellon::RunProgress::LengthsOf(files, paths), quellon::RunProgress::Clock::now())
     {
     }
 
     void Progress(const quellon::WipeProgress& p) override
     {
-        const double passDone =
-            p.bytesTotal == 0 ? 1.0 : static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
-        run_.Update(entry, p.pass, passDone, quellon::RunProgress::Clock::now());
+        run_.Update(entry, p, quellon::RunProgress::Clock::now());
         static_cast<void>(std::fprintf(stderr, "%.*s: pass %d of %d, %s\n", static_cast<int>(p.path.size()),
             p.path.data(), p.pass, quellon::FileRipper::kPasses, run_.Text().c_str()));
     }
@@ -72,7 +70,7 @@ int main(int argc, char** argv)
     StderrMessageBox messages;
     quellon::PosixFileSystem files;
     quellon::FileRipper ripper(messages, files);
-    ProgressPrinter printer(paths);
+    ProgressPrinter printer(files, paths);
     for (const std::string& path : paths) {
         ripper.Wipe(path, progress ? &printer : nullptr);
         ++printer.entry;

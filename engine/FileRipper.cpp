@@ -551,7 +551,7 @@ void Wiping::fillBuffer(std::string_view pattern, std::uint64_t bufferFill)
 }
 
 // Tells the observer how far the pass has got, at most every kProgressInterval unless `force`.
-void Wiping::report(int phase, int pass, std::uint64_t done, bool force)
+void Wiping::report(int /*phase*/, int pass, std::uint64_t done, bool force)
 {
     if (!observer_)
         return;
@@ -559,7 +559,7 @@ void Wiping::report(int phase, int pass, std::uint64_t done, bool force)
     if (!force && now - lastReport_ < kProgressInterval)
         return;
     lastReport_ = now;
-    observer_->Progress(WipeProgress{path_, phase, pass, done, extent_});
+    observer_->Progress(WipeProgress{path_, pass, done, extent_});
 }
 
 // Writes the buffer's pattern over bytes [0, extent) of the file, looping over short writes.

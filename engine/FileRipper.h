@@ -14,7 +14,6 @@ namespace quellon {
 // Where a wipe has got to; handed to WipeObserver::Progress.
 struct WipeProgress {
     std::string_view path;
-    int phase = 0;               // 1 to 4
     int pass = 0;                // 1 to 44, counted over all four phases
     std::uint64_t bytesDone = 0; // of this pass
     std::uint64_t bytesTotal = 0;
@@ -57,6 +56,9 @@ public:
 
     // The same wipe, telling `observer` (may be null) how it goes, and saying how it ended.
     WipeOutcome Wipe(const std::string& path, WipeObserver* observer);
+
+    // The file system every wipe goes through, for a caller that looks at the files it will wipe.
+    [[nodiscard]] FileSystem& Files() const { return files_; }
 
 private:
     MessageBox& messages_;

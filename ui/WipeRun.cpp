@@ -61,14 +61,12 @@ Ended WipeOnWorker(FileRipper& ripper, const std::string& path, WipeObserver& ob
 
 void WipeRun::Observer::Progress(const WipeProgress& progress)
 {
-    const double passDone = progress.bytesTotal == 0
-        ? 1.0
-        : static_cast<double>(progress.bytesDone) / static_cast<double>(progress.bytesTotal);
     const std::lock_guard lock(mutex_);
-    latest_ = {progress.pass, passDone};
+    latest_ = progress;
+    latest_.path = {};
 }
 
-WipeRun::Observer::Snapshot WipeRun::Observer::Latest() const
+WipeProgress WipeRun::Observer::Latest() const
 {
     const std::lock_guard lock(mutex_);
     return latest_;
@@ -82,7 +80,7 @@ void WipeRun::Observer::Reset()
 
 WipeRun::WipeRun(QWidget& window, FileRipper& ripper, UiThreadMessageBox& boxes, const std::vector<std::string>& paths)
     : window_(window), ripper_(ripper), boxes_(boxes),
-      progress_(RunProgress::LengthsOf(paths), RunProgress::Clock::now())
+      progress_(RunProgress::LengthsOf(ripper.Files(), paths), RunProgress::Clock::now())
 {
     qApp->installEventFilter(this);
     elapsed_.start();
@@ -147,8 +145,8 @@ void WipeRun::Tick()
 {
     if (finished_)
         return;
-    const Observer::Snapshot now = observer_.Latest();
-    progress_.Update(entry_, now.pass, now.passDone, RunProgress::Clock::now());
+    const WipeProgress now = observer_.Latest();
+    progress_.Update(entry_, now, RunProgress::Clock::now());
     if (!dialog_) {
         if (elapsed_.elapsed() < kDialogDelayMs || boxes_.BoxUp())
             return;

@@ -81,18 +81,15 @@ private:
         void Progress(const WipeProgress& progress) override;
         bool CancelRequested() override { return cancel.load(); }
 
-        struct Snapshot {
-            int pass = 0;
-            double passDone = 0;
-        };
-        Snapshot Latest() const;
+        // The last report, without its path (which lives only as long as the call).
+        WipeProgress Latest() const;
         void Reset();
 
         std::atomic<bool> cancel{false};
 
     private:
         mutable std::mutex mutex_;
-        Snapshot latest_;
+        WipeProgress latest_;
     };
 
     void Tick();

@@ -221,7 +221,8 @@ struct ProgressRow {
     struct Step {
         int entry;
         int pass;
-        double passDone;
+        std::uint64_t bytesDone; // of the pass
+        std::uint64_t bytesTotal;
         int atMs;
     };
     std::vector<Step> steps;
@@ -233,16 +234,20 @@ constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
 
 const ProgressRow kProgress[] = {
     // A 20 kB file before a 400 MiB one: done with the small one is hardly begun, not half.
-    {"SmallFileDoneWeighsLittle", {20000, 400 * kMiB}, {{1, 0, 0, 200}}, 0.000156, "859.4 KiB of 17.2 GiB"},
-    {"HalfOfTheBytesIsHalfTheBar", {20000, 400 * kMiB}, {{1, 23, 0, 500}}, 0.500078, "8.6 GiB of 17.2 GiB"},
-    {"EmptyFileStillMovesTheBar", {0, kMiB}, {{1, 0, 0, 100}}, 0.058824, "0 bytes of 44.0 MiB"},
-    {"SpeedAfterASecondNoEstimateYet", {512 * kMiB}, {{0, 1, 0.25, 1000}, {0, 1, 0.5, 2000}}, 0.5 / 44,
+    {"SmallFileDoneWeighsLittle", {20000, 400 * kMiB}, {{1, 0, 0, 0, 200}}, 0.000156, "859.4 KiB of 17.2 GiB"},
+    {"HalfOfTheBytesIsHalfTheBar", {20000, 400 * kMiB}, {{1, 23, 0, 400 * kMiB, 500}}, 0.500078, "8.6 GiB of 17.2 GiB"},
+    {"EmptyFileStillMovesTheBar", {0, kMiB}, {{1, 0, 0, 0, 100}}, 0.058824, "0 bytes of 44.0 MiB"},
+    // An empty file's passes write nothing: each one reported counts as done.
+    {"EmptyFilesPassesCountWhole", {0, kMiB}, {{0, 22, 0, 0, 100}}, 0.029412, "0 bytes of 44.0 MiB"},
+    {"SpeedAfterASecondNoEstimateYet", {512 * kMiB},
+        {{0, 1, 128 * kMiB, 512 * kMiB, 1000}, {0, 1, 256 * kMiB, 512 * kMiB, 2000}}, 0.5 / 44,
         "256.0 MiB of 22.0 GiB, 128.0 MiB/s"},
-    {"TimeLeftAfterAFewSeconds", {512 * kMiB}, {{0, 1, 0.5, 2000}, {0, 2, 0, 4000}}, 1.0 / 44,
-        "512.0 MiB of 22.0 GiB, 128.0 MiB/s, about 3 min left"},
-    {"PaceOfTheLastSecondsCounts", {512 * kMiB}, {{0, 2, 0, 4000}, {0, 3, 0, 8000}, {0, 5, 0, 12000}}, 4.0 / 44,
+    {"TimeLeftAfterAFewSeconds", {512 * kMiB}, {{0, 1, 256 * kMiB, 512 * kMiB, 2000}, {0, 2, 0, 512 * kMiB, 4000}},
+        1.0 / 44, "512.0 MiB of 22.0 GiB, 128.0 MiB/s, about 3 min left"},
+    {"PaceOfTheLastSecondsCounts", {512 * kMiB},
+        {{0, 2, 0, 512 * kMiB, 4000}, {0, 3, 0, 512 * kMiB, 8000}, {0, 5, 0, 512 * kMiB, 12000}}, 4.0 / 44,
         "2.0 GiB of 22.0 GiB, 192.0 MiB/s, about 2 min left"}, // 1.5 GiB in the 8 s since 4 s
-    {"NothingLeft", {kMiB, kMiB}, {{1, 44, 1.0, 3000}}, 1.0,
+    {"NothingLeft", {kMiB, kMiB}, {{1, 44, kMiB, kMiB, 3000}}, 1.0,
         "88.0 MiB of 88.0 MiB, 29.3 MiB/s, less than a minute left"},
 };
 
@@ -254,7 +259,9 @@ TEST_P(RunProgressText, WeighsByBytesAndTellsTime)
     const RunProgress::Clock::time_point start{};
     RunProgress progress(row.lengths, start);
     for (const ProgressRow::Step& step : row.steps)
-        progress.Update(step.entry, step.pass, step.passDone, start + std::chrono::milliseconds(step.atMs));
+        progress.Update(step.entry,
+            {.path = {}, .pass = step.pass, .bytesDone = step.bytesDone, .bytesTotal = step.bytesTotal},
+            start + std::chrono::milliseconds(step.atMs));
     EXPECT_NEAR(progress.Fraction(), row.fraction, 1e-6);
     EXPECT_EQ(progress.Text(), row.text);
 }
