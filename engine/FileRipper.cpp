@@ -144,7 +144,7 @@ private:
     std::optional<ErrorInfo> finishPass(Descriptor& file, int pass);
     std::optional<ErrorInfo> writeAll(int fd, int pass, std::uint64_t bufferFill);
     void fillBuffer(std::string_view pattern, std::uint64_t bufferFill);
-    void report(int phase, int pass, std::uint64_t done, bool force);
+    void report(int pass, std::uint64_t done, bool force);
     // After the passes.
     std::optional<ErrorInfo> deleteFile();
     std::optional<ErrorInfo> unlinkHidden(const std::string& hidden, const std::string& left);
@@ -551,7 +551,7 @@ void Wiping::fillBuffer(std::string_view pattern, std::uint64_t bufferFill)
 }
 
 // Tells the observer how far the pass has got, at most every kProgressInterval unless `force`.
-void Wiping::report(int /*phase*/, int pass, std::uint64_t done, bool force)
+void Wiping::report(int pass, std::uint64_t done, bool force)
 {
     if (!observer_)
         return;
@@ -565,7 +565,6 @@ void Wiping::report(int /*phase*/, int pass, std::uint64_t done, bool force)
 // Writes the buffer's pattern over bytes [0, extent) of the file, looping over short writes.
 std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t bufferFill)
 {
-    const int phase = (pass - 1) / FileRipper::kPassesPerPhase + 1;
     std::uint64_t done = 0;
     while (done < extent_) {
         // Each chunk starts at a multiple of the buffer size, which holds whole patterns.
@@ -590,7 +589,7 @@ std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t buffer
                 return error;
         }
         done += static_cast<std::uint64_t>(written);
-        report(phase, pass, done, false);
+        report(pass, done, false);
     }
     return std::nullopt;
 }
@@ -733,7 +732,7 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
             if ((error = runPass(*file, pass)) || (error = finishPass(*file, pass)))
                 return WipeOutcome::Failed;
             file.reset();
-            report(phase, pass, extent_, true);
+            report(pass, extent_, true);
             if (pass < FileRipper::kPasses && observer_ && observer_->CancelRequested())
                 return WipeOutcome::Cancelled;
         }

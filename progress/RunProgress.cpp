@@ -70,11 +70,12 @@ std::vector<std::uint64_t> RunProgress::LengthsOf(FileSystem& files, const std::
 {
     std::vector<std::uint64_t> lengths;
     for (const std::string& path : paths) {
-        // Every link on the way resolved first, so that the look does not stop at a link.
-        std::string resolved;
+        // The kernel follows the path as the wipe will, to the file the wipe overwrites.
         struct stat st {};
-        const bool file =
-            files.ResolvePath(path, resolved) == 0 && files.StatAt(AT_FDCWD, resolved, st) == 0 && S_ISREG(st.st_mode);
+        const int fd = files.OpenAt(AT_FDCWD, path, O_PATH | O_CLOEXEC, 0);
+        const bool file = fd >= 0 && files.Stat(fd, st) == 0 && S_ISREG(st.st_mode);
+        if (fd >= 0)
+            (void)files.Close(fd);
         lengths.push_back(file ? static_cast<std::uint64_t>(st.st_size) : 0);
     }
     return lengths;
