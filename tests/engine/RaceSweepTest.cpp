@@ -433,6 +433,9 @@ protected:
     static inline int cases = 0;
 };
 
+// Without a write lease, as for another user's file or with leases-enable off: nothing then tells
+// the wipe that another program opened the file, so a cut or a hole punched at the wrong moment
+// is seen only by what the wipe itself looks at. Every call is swept.
 TEST_P(RaceSweep, WithoutLeasesTrueSuccessOrOneReportAtEveryCall)
 {
     if (!unavailable.empty())
