@@ -16,6 +16,8 @@ int FaultyFileSystem::count(FsCall call) const
 
 int FaultyFileSystem::enter(FsCall call)
 {
+    if (beforeCall)
+        beforeCall(call, static_cast<int>(log.size()));
     log.push_back(call);
     const int n = ++counts_[call];
     for (const Fault& fault : faults_) {

@@ -79,6 +79,10 @@ public:
     std::function<void(struct statfs& st)> alterStatFs;
     std::function<void(const std::string& path, int& rc, std::string& contents)> alterSmallFile;
     std::function<void(char* data, ssize_t& got, off_t offset)> alterRead;
+    // Called at the start of every call, before anything reaches the real file system, with the
+    // call's kind and its place among all calls so far (from 0, the index it gets in `log`): for
+    // tests that act at any chosen moment of a wipe.
+    std::function<void(FsCall call, int index)> beforeCall;
     // Every call in order, for tests that check what ran after a failure.
     std::vector<FsCall> log;
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,6 +102,26 @@ std::size_t LoopImage::countInImage(const std::string& needle) const
         carry = window.substr(window.size() - keep);
     }
     return count;
+}
+
+std::string LoopImage::readRaw(std::uint64_t offset, std::size_t length) const
+{
+    // The loop device writes into the image file through its page cache, so a plain read of the
+    // file sees every block the device has been sent.
+    const int fd = ::open(image_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string out(length, '\0');
+    std::size_t got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, out.data() + got, length - got, static_cast<off_t>(offset + got));
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(got);
+    return out;
 }
 
 } // namespace quellon::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quellon::testing {
@@ -30,6 +31,10 @@ public:
     bool unmount();
     // How many times `needle` occurs in the raw image (read after unmount).
     std::size_t countInImage(const std::string& needle) const;
+    // `length` bytes of the raw image from byte `offset`, while it is mounted too: what the loop
+    // device has been sent so far, not what the mounted file system still holds in memory. Short
+    // at the end of the image; empty when it cannot be read.
+    std::string readRaw(std::uint64_t offset, std::size_t length) const;
 
 private:
     std::string image_;

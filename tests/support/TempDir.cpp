@@ -10,9 +10,13 @@
 
 namespace quellon::testing {
 
-TempDir::TempDir()
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path())
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quellon-test-XXXXXX").string();
+}
+
+TempDir::TempDir(const std::filesystem::path& parent)
+{
+    std::string pattern = (parent / "quellon-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;

@@ -12,6 +12,8 @@ namespace quellon::testing {
 class TempDir {
 public:
     TempDir();
+    // The same under `parent` instead, such as /dev/shm for an image that must not wait on a disk.
+    explicit TempDir(const std::filesystem::path& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
