@@ -167,10 +167,11 @@ private:
     std::optional<Descriptor> linkFolder_; // the folder that holds the link, when there is one
     std::optional<Descriptor> pinned_;     // names the file being wiped (O_PATH)
     bool folderSyncable_ = true;
-    bool readable_ = true; // the file may be read, so the last pass is read back
-    bool mapped_ = false;  // the file system gave the file's block map
-    BlockMap blocks_;      // where the file's data lay on the device before the first write
-    StorageFacts facts_;   // what the first look found out about the file's storage
+    bool readable_ = true;     // the file may be read, so the last pass is read back
+    bool mapped_ = false;      // the file system gave the file's block map
+    BlockMap blocks_;          // where the file's data lay on the device before the first write
+    struct stat firstLook_ {}; // the file as first looked at, with its change time
+    StorageFacts facts_;       // what the first look found out about the file's storage
 
     dev_t device_ = 0;
     ino_t inode_ = 0;
@@ -198,7 +199,7 @@ ErrorInfo Wiping::afterPasses(ErrorInfo error, const std::string& left) const
 std::optional<ErrorInfo> Wiping::locate(struct stat& named)
 {
     struct stat link {};
-    if (int rc = files_.StatAt(AT_FDCWD, path_, link); rc == -ENOENT) {
+    if (int rc = files_.StatWithChangeTime(AT_FDCWD, path_, link); rc == -ENOENT) {
         return ErrorInfo{ENOENT,
             quoted(path_) +
                 " does not exist, so nothing was wiped. It may have been renamed, moved or "
@@ -214,8 +215,12 @@ std::optional<ErrorInfo> Wiping::locate(struct stat& named)
     if (fd < 0)
         return notFollowed(link, -fd);
     pinned_.emplace(files_, fd);
-    if (int rc = files_.Stat(fd, named); rc < 0)
+    if (int rc = viaLink_ ? files_.StatWithChangeTime(fd, "", named) : files_.Stat(fd, named); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+    // The file opened must be the file first looked at (the one the link leads to: as opened).
+    if (!viaLink_ && !SameFile(link, named))
+        return replaced(path_);
+    firstLook_ = viaLink_ ? named : link;
     file_ = path_;
     if (viaLink_) {
         // Where the link led, as the kernel found it.
@@ -342,12 +347,23 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
         return error;
 
     struct stat st {};
-    if (int rc = files_.Stat(file.get(), st); rc < 0)
+    if (int rc = files_.StatWithChangeTime(file.get(), "", st); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     if (!S_ISREG(st.st_mode))
         return refusal(EINVAL, path_, "is not a regular file");
     if (!isWiped(st))
         return replaced(path_, "");
+    // Before the lease and the block map, only the file's change time and size can tell whether
+    // another program wrote to it, cut it or punched a hole in it since it was first looked at.
+    if (st.st_size != firstLook_.st_size || st.st_ctim.tv_sec != firstLook_.st_ctim.tv_sec ||
+        st.st_ctim.tv_nsec != firstLook_.st_ctim.tv_nsec) {
+        return ErrorInfo{ESTALE,
+            quoted(path_) +
+                " was changed by another program as the wipe began, so nothing was written and the file was not "
+                "deleted. Its old content may remain, for example in free space. Wipe it again when the other "
+                "program is done with it.",
+            detail::kSource};
+    }
     if (auto refused = CheckBeforeWiping(files_, file.get(), st, blocks_, path_, facts_))
         return refused;
     return planPasses(st);

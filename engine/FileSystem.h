@@ -36,6 +36,9 @@ public:
     [[nodiscard]] virtual int Reopen(int fd, int flags) = 0;
     // fstatat(2) of `name` in `folder` without following a symbolic link, timestamps left out. 0 or -errno.
     [[nodiscard]] virtual int StatAt(int folder, const std::string& name, struct stat& st) = 0;
+    // The same with the file's change time (st_ctim), which every write, cut or change of its
+    // attributes moves on; an empty `name` looks at the open file `folder` itself. 0 or -errno.
+    [[nodiscard]] virtual int StatWithChangeTime(int folder, const std::string& name, struct stat& st) = 0;
     // faccessat(2) for the effective user, not following a symbolic link: 0 when `mode` (R_OK, W_OK,
     // X_OK) is granted, or -errno.
     [[nodiscard]] virtual int Access(int folder, const std::string& name, int mode) = 0;
@@ -100,6 +103,7 @@ public:
     [[nodiscard]] int OpenAt(int folder, const std::string& name, int flags, mode_t mode) override;
     [[nodiscard]] int Reopen(int fd, int flags) override;
     [[nodiscard]] int StatAt(int folder, const std::string& name, struct stat& st) override;
+    [[nodiscard]] int StatWithChangeTime(int folder, const std::string& name, struct stat& st) override;
     [[nodiscard]] int Access(int folder, const std::string& name, int mode) override;
     [[nodiscard]] int ReadLink(const std::string& path, std::string& target) override;
     [[nodiscard]] int IsMountRoot(int fd) override;

@@ -35,15 +35,16 @@ auto retryOnEintr(Call call)
     }
 }
 
-// fstat/fstatat through statx, leaving out the timestamps. 0 or -errno.
-int statWithoutTimes(int at, const char* name, int flags, struct stat& st)
+// statx without the timestamps: on file systems with fine-grained timestamps, a query of them
+// makes the next write update them, and every flush after it then has inode changes to write.
+constexpr unsigned kWithoutTimes =
+    STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO | STATX_SIZE | STATX_BLOCKS;
+
+// fstat/fstatat through statx, asking for `wanted` (the timestamps left out unless asked). 0 or -errno.
+int statOf(int at, const char* name, int flags, struct stat& st, unsigned wanted = kWithoutTimes)
 {
-    // statx without the timestamps: on file systems with fine-grained timestamps, a query of them
-    // makes the next write update them, and every flush after it then has inode changes to write.
-    constexpr unsigned kWanted =
-        STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO | STATX_SIZE | STATX_BLOCKS;
     struct statx sx {};
-    const int rc = retryOnEintr([&] { return ::statx(at, name, flags, kWanted, &sx); });
+    const int rc = retryOnEintr([&] { return ::statx(at, name, flags, wanted, &sx); });
     if (rc < 0)
         return rc;
     st = {};
@@ -57,6 +58,8 @@ int statWithoutTimes(int at, const char* name, int flags, struct stat& st)
     st.st_size = static_cast<off_t>(sx.stx_size);
     st.st_blksize = static_cast<blksize_t>(sx.stx_blksize);
     st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+    st.st_ctim.tv_sec = static_cast<time_t>(sx.stx_ctime.tv_sec);
+    st.st_ctim.tv_nsec = static_cast<long>(sx.stx_ctime.tv_nsec);
     return 0;
 }
 
@@ -75,12 +78,18 @@ int PosixFileSystem::Reopen(int fd, int flags)
 
 int PosixFileSystem::Stat(int fd, struct stat& st)
 {
-    return statWithoutTimes(fd, "", AT_EMPTY_PATH, st);
+    return statOf(fd, "", AT_EMPTY_PATH, st);
 }
 
 int PosixFileSystem::StatAt(int folder, const std::string& name, struct stat& st)
 {
-    return statWithoutTimes(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, st);
+    return statOf(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, st);
+}
+
+int PosixFileSystem::StatWithChangeTime(int folder, const std::string& name, struct stat& st)
+{
+    const int flags = AT_SYMLINK_NOFOLLOW | (name.empty() ? AT_EMPTY_PATH : 0);
+    return statOf(folder, name.c_str(), flags, st, kWithoutTimes | STATX_CTIME);
 }
 
 int PosixFileSystem::Access(int folder, const std::string& name, int mode)

@@ -84,6 +84,13 @@ int FaultyFileSystem::IsMountRoot(int fd)
     return real_.IsMountRoot(fd);
 }
 
+int FaultyFileSystem::StatWithChangeTime(int folder, const std::string& name, struct stat& st)
+{
+    if (int err = enter(name.empty() ? FsCall::Stat : FsCall::StatAt))
+        return -err;
+    return real_.StatWithChangeTime(folder, name, st);
+}
+
 int FaultyFileSystem::Stat(int fd, struct stat& st)
 {
     if (int err = enter(FsCall::Stat))

@@ -89,6 +89,8 @@ public:
     [[nodiscard]] int OpenAt(int folder, const std::string& name, int flags, mode_t mode) override;
     [[nodiscard]] int Reopen(int fd, int flags) override;
     [[nodiscard]] int StatAt(int folder, const std::string& name, struct stat& st) override;
+    // Counted as Stat on an open file (empty name), as StatAt otherwise.
+    [[nodiscard]] int StatWithChangeTime(int folder, const std::string& name, struct stat& st) override;
     [[nodiscard]] int Access(int folder, const std::string& name, int mode) override;
     [[nodiscard]] int ReadLink(const std::string& path, std::string& target) override;
     [[nodiscard]] int IsMountRoot(int fd) override;
