@@ -175,6 +175,7 @@ TEST_P(WipeRace, EndsInTrueSuccessOrOneReportWithTheFileKept)
     files.beforeUnlink = nullptr;
     files.alterRead = nullptr;
     files.alterLease = nullptr;
+    files.beforeCall = nullptr;
 
     if (c.wiped) {
         EXPECT_EQ(outcome, WipeOutcome::Wiped);
@@ -219,6 +220,29 @@ std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> after
                 action(path);
         };
     };
+}
+
+// Runs `action` once, just before the engine's `nth` call of kind `call`; leases are made
+// unavailable, as for another user's file, so that only the size and the block map can tell.
+std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> withoutLeaseBefore(
+    FsCall call, int nth, const std::function<void(const std::string&)>& action)
+{
+    return [call, nth, action](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+        files.failOn({FsCall::Lease, 1, EACCES});
+        auto seen = std::make_shared<int>(0);
+        files.beforeCall = [=](FsCall now, int) {
+            if (now == call && ++*seen == nth)
+                action(path);
+        };
+    };
+}
+
+void punchHole(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, 1 << 20), 0);
+    ::close(fd);
 }
 
 // The state of the lease, as the kernel would answer it while another program waits for it.
@@ -341,6 +365,31 @@ INSTANTIATE_TEST_SUITE_P(
                  {"%s was shortened from ", " to 10 bytes by another program during the wipe (after the last pass was "
                                             "read back)" + kStopped},
                  keptOverwritten},
+        // Without a lease, the blocks tell: a file cut and grown back to its size as pass 1 starts,
+        // or with a hole punched in it before the last look at its blocks, had blocks freed.
+        RaceCase{"cut_and_grown_back_without_a_lease_as_pass_1_starts", kSmall,
+                 withoutLeaseBefore(FsCall::Write, 1,
+                                    [](const std::string& path) {
+                                        cut(path, 0);
+                                        cut(path, kSmall);
+                                    }),
+                 false, ESTALE,
+                 {"%s had its blocks freed or moved by another program during the wipe (pass 1 of 44)" + kStopped},
+                 keptOverwritten},
+        RaceCase{"hole_punched_without_a_lease_before_the_cut", kSmall,
+                 withoutLeaseBefore(FsCall::Extents, 3, punchHole), false, ESTALE,
+                 {"%s had its blocks freed or moved by another program during the wipe (after the last pass was read "
+                  "back)" + kStopped}},
+        RaceCase{"written_to_without_a_lease_before_the_first_write", kSmall,
+                 withoutLeaseBefore(FsCall::Extents, 1, [](const std::string& path) { append(path, "APPENDED"); }),
+                 false, ESTALE,
+                 {"%s was changed by another program as the wipe began, so nothing was written and the file was not "
+                  "deleted. Its old content may remain, for example in free space. Wipe it again when the other "
+                  "program is done with it."},
+                 [](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+                     EXPECT_EQ(readFile(path), std::string(kSmall, 'o') + "APPENDED");
+                     EXPECT_EQ(files.count(FsCall::Write), 0);
+                 }},
         RaceCase{"opened_for_writing_or_truncated_during_pass_2", kSmall, leaseBrokenTo(F_UNLCK, 2), false, EBUSY,
                  {"%s was opened for writing or truncated by another program during the wipe (pass 2 of 44)" + kStopped},
                  keptOverwritten},
