@@ -151,7 +151,6 @@ private:
     std::optional<ErrorInfo> removeLink();
     // The reports that several steps share.
     ErrorInfo inUse(int pass) const;
-    ErrorInfo gone(int pass) const;
     ErrorInfo afterPasses(ErrorInfo error, const std::string& left) const;
     // Whether `st` is of the file being wiped.
     bool isWiped(const struct stat& st) const { return st.st_dev == device_ && st.st_ino == inode_; }
@@ -436,14 +435,6 @@ std::optional<ErrorInfo> Wiping::planPasses(const struct stat& st)
     return std::nullopt;
 }
 
-// The name no longer names anything, before `pass`.
-ErrorInfo Wiping::gone(int pass) const
-{
-    return ErrorInfo{ENOENT,
-        quoted(path_) + " was renamed or deleted by another program during the wipe; the wipe stopped" + passText(pass),
-        detail::kSource};
-}
-
 // Another program holds the file open where that stops the wipe, before `pass`.
 ErrorInfo Wiping::inUse(int pass) const
 {
@@ -528,18 +519,11 @@ std::optional<ErrorInfo> Wiping::checkSize(int fd, std::uint64_t expected, const
         detail::kSource};
 }
 
-// Later passes: the name must still name the file, and the file is opened again through the
-// descriptor that names it, so nothing else (a device node, a FIFO, a link swapped in) is opened.
+// Later passes: the file is opened again through the descriptor that names it, so nothing else (a
+// device node, a FIFO, a link swapped in under its name) is ever opened, and its size must still be
+// the size the passes write. Whether the name still names it is asked once, at the delete.
 std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass)
 {
-    struct stat named {};
-    if (int rc = files_.StatAt(folder_->get(), name_, named); rc == -ENOENT)
-        return gone(pass);
-    else if (rc < 0)
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
-    if (!isWiped(named))
-        return replaced(path_, passText(pass));
-
     const int fd = files_.Reopen(pinned_->get(), readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
         return inUse(pass);
@@ -550,8 +534,6 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
     struct stat st {};
     if (int rc = files_.Stat(file.get(), st); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
-    if (!isWiped(st))
-        return replaced(path_, passText(pass));
     const std::uint64_t size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     if (size != extent_)
         return checkSize(file.get(), extent_, passText(pass));
@@ -657,14 +639,10 @@ std::optional<ErrorInfo> Wiping::finishLastPass(Descriptor& file)
     return checkLease(file.get(), FileRipper::kPasses);
 }
 
-// Gives back the lease and closes the pass's descriptor.
+// Closes the pass's descriptor, which gives back its lease.
 std::optional<ErrorInfo> Wiping::finishPass(Descriptor& file, int pass)
 {
-    if (leased_) {
-        leased_ = false;
-        if (int rc = files_.SetLease(file.get(), F_UNLCK); rc < 0)
-            return failure(-rc, "Cannot release the lease on " + quoted(path_) + passText(pass));
-    }
+    leased_ = false; // the close gives the lease back
     if (int rc = files_.Close(file.release()); rc < 0)
         return failure(-rc, "Cannot close " + quoted(path_) + passText(pass));
     return std::nullopt;

@@ -165,8 +165,12 @@ int FaultyFileSystem::Close(int fd)
         const int rc = real_.Close(fd);
         return err ? -err : rc;
     }
-    if (beforeClose)
+    if (beforeClose) {
+        // The close would give back the pass's lease: give it back first, so that the test may open
+        // the file without waiting for the kernel to break the lease.
+        (void)real_.SetLease(fd, F_UNLCK);
         beforeClose(fd);
+    }
     const int err = enter(FsCall::Close);
     // A failing close still releases the descriptor, as on Linux.
     const int rc = real_.Close(fd);

@@ -64,7 +64,8 @@ public:
     void failOn(Fault fault) { faults_.push_back(fault); }
     int count(FsCall call) const;
 
-    // Called with the open descriptor just before each close that the engine makes.
+    // Called with the open descriptor just before each close that the engine makes, its lease (which
+    // the close would give back) already given back.
     std::function<void(int fd)> beforeClose;
     // Called with the path just before the engine starts to delete it (by a rename to a name of its
     // own, then the unlink): the folder as the engine opened it, a slash and the name.
