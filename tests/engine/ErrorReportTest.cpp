@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The error report's text, byte for byte, and the box it is shown in.
+
 #include "ErrorReport.h"
 #include "RecordingMessageBox.h"
 #include "Rows.h"

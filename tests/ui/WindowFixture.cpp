@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The window tests' fixture: the window with recording fakes, and the helpers that drive it as a
+// user would.
+
 #include "WindowFixture.h"
 
 #include <QAbstractButton>

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The window tests' main: Google Test under a QApplication, or one scripted session of the real
+// window when run with kSessionSwitch.
+
 #include "WindowFixture.h"
 
 #include <QApplication>
