@@ -34,9 +34,8 @@ install_missing() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Reproducible builds: every time stamp that goes into the program (its resources) and the package
-# (files, archive members) is the time of the commit built, so two builds of one commit make the
-# same bytes.
+# Reproducible builds: every time stamp that goes into the package (files, archive members) is the
+# time of the commit built, so two builds of one commit make the same bytes.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 fi
