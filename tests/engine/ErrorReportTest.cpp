@@ -11,8 +11,8 @@
 namespace quellon {
 namespace {
 
-using test::PrintTo;
-using test::RowName;
+using testing::PrintTo;
+using testing::RowName;
 
 struct ReportCase {
     const char* name;

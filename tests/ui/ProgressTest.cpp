@@ -31,10 +31,10 @@
 
 #include <unistd.h>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 namespace {
 
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 // The file an open descriptor of this process refers to.
 std::string PathOf(int fd)
@@ -347,4 +347,4 @@ TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
 }
 
 } // namespace
-} // namespace quellon::uitest
+} // namespace quellon::testing

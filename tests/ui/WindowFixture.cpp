@@ -15,7 +15,7 @@
 
 #include <sys/stat.h>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 
 int WatchingMessageBox::Show(const std::string& prompt, int flags, const std::string& title)
 {
@@ -147,4 +147,4 @@ bool Exists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-} // namespace quellon::uitest
+} // namespace quellon::testing

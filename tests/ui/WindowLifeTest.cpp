@@ -12,10 +12,10 @@
 
 #include <string>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 namespace {
 
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 class WindowLifeTest : public WindowTest {};
 
@@ -117,4 +117,4 @@ TEST_F(WindowLifeTest, ContactLabelOpensItsMailtoLinkAndNothingElseDoes)
 }
 
 } // namespace
-} // namespace quellon::uitest
+} // namespace quellon::testing

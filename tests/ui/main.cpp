@@ -14,9 +14,9 @@
 
 int main(int argc, char* argv[])
 {
-    if (argc == 3 && std::string_view(argv[1]) == quellon::uitest::kSessionSwitch) {
+    if (argc == 3 && std::string_view(argv[1]) == quellon::testing::kSessionSwitch) {
         QApplication app(argc, argv);
-        return quellon::uitest::RunSession(QFile::decodeName(argv[2]));
+        return quellon::testing::RunSession(QFile::decodeName(argv[2]));
     }
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
