@@ -3,7 +3,8 @@
 # One entry point for developers and CI.
 #   ./dev.sh run      build the program and start Quellon
 #   ./dev.sh test     build everything, the tests too, and run every test
-#   ./dev.sh package  build the Debian package quellon_VERSION_amd64.deb next to this script
+#   ./dev.sh package  build the Debian package quellon_VERSION_amd64.deb next to this script, the
+#                     same bytes from every build of one commit (SOURCE_DATE_EPOCH: the commit's time)
 #   ./dev.sh bench    build and run the speed benchmark (see "Speed" in README.md)
 # Only `test` needs GoogleTest. On Debian 12, missing packages are installed with apt when run as root.
 # QUELLON_WERROR=ON turns warnings into errors; BUILD_DIR picks the build folder (default: build).
@@ -32,6 +33,13 @@ install_missing() {
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# Reproducible builds: every time stamp that goes into the package (files, archive members) is the
+# time of the commit built, so two builds of one commit make the same bytes.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+fi
+export SOURCE_DATE_EPOCH
 
 # build ON|OFF: configures and builds, with or without the tests.
 build() {

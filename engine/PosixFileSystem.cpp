@@ -73,7 +73,13 @@ int PosixFileSystem::OpenAt(int folder, const std::string& name, int flags, mode
 int PosixFileSystem::Reopen(int fd, int flags)
 {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return retryOnEintr([&] { return ::open(self.c_str(), flags); });
+    const int rc = retryOnEintr([&] { return ::open(self.c_str(), flags); });
+    // No such entry for a descriptor that is open: /proc is not mounted (a chroot, a bare
+    // container), told apart as -ENOSYS so that the report can say so (as systemd's
+    // proc_fd_enoent_errno does).
+    if (rc == -ENOENT && ::fcntl(fd, F_GETFD) != -1 && ::access("/proc/self", F_OK) != 0)
+        return -ENOSYS;
+    return rc;
 }
 
 int PosixFileSystem::Stat(int fd, struct stat& st)

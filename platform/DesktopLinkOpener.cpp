@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The "mailto:" opener on the desktop's own link handling (QDesktopServices).
+
 #include "DesktopLinkOpener.h"
 
 #include <QDesktopServices>

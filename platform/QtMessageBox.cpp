@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The message box of the window and of the engine's error reports, as a modal QMessageBox.
+
 #include "QtMessageBox.h"
 
 #include <QApplication>

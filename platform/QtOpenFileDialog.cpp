@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The open-file dialog behind "Add...", on Qt's own QFileDialog, its settings kept in memory.
+
 #include "QtOpenFileDialog.h"
 
 #include <QApplication>

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// Message boxes asked for on any thread, shown on the UI thread.
+
 #include "UiThreadMessageBox.h"
 
 #include <QMetaObject>

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The modal progress dialog of a long Wipe All run.
+
 #include "WipeProgressDialog.h"
 
 #include "FileRipper.h"

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// A Wipe All run around the engine: the worker thread, the window kept from input, the progress.
+
 #include "WipeRun.h"
 
 #include "UiThreadMessageBox.h"

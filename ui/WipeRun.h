@@ -40,6 +40,9 @@ class WipeProgressDialog;
 // handling events, whatever ends its local loop: when something else ends it early, such as
 // QCoreApplication::exit(), the run is cancelled as by Cancel and events are still served, so a box
 // the worker waits for is still shown and answered.
+//
+// No Q_OBJECT: WipeRun is a QObject only to filter events and to own its timer's connection; it
+// declares no signals, slots or properties, and nothing casts to it or looks up its class by name.
 class WipeRun final : public QObject {
 public:
     static constexpr int kDialogDelayMs = 500;

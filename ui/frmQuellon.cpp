@@ -1,44 +1,40 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// What the main window does: its controls in their places, the queue's commands, the Wipe All run
+// and its end, "&Quit" and the contact address. Its look is in WindowLook, the texts of a run's
+// closing box in ClosingMessages.
+
 #include "frmQuellon.h"
 
+#include "ClosingMessages.h"
 #include "ErrorInfo.h"
 #include "ErrorReport.h"
+#include "WindowLook.h"
 #include "WipeRun.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFile>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QIcon>
-#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPalette>
-#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
-#include <QSet>
-#include <QStyle>
-#include <QStyleOptionButton>
 #include <QTimer>
-#include <QtMath>
 
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace quellon {
 
 namespace {
+
+// Where an entry of List1 keeps its path's bytes, as the open-file dialog gave them.
+constexpr int kPathRole = Qt::UserRole;
 
 // The window is laid out in twips; 15 twips make one device-independent pixel.
 constexpr int kTwipsPerPixel = 15;
@@ -46,213 +42,6 @@ constexpr int kTwipsPerPixel = 15;
 QRect Twips(int left, int top, int width, int height)
 {
     return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel};
-}
-
-// The emphasised captions are 9.75 pt in the window's face. The default font is the desktop's,
-// made smaller a quarter point at a time (down to 6 pt) only as far as needed for every default
-// caption to fit; a narrower width of the same face is preferred where it lets the text stay larger.
-constexpr qreal kEmphasisPointSize = 9.75;
-constexpr qreal kSmallestPointSize = 6.0;
-constexpr qreal kPointStep = 0.25;
-constexpr int kWidths[] = {QFont::Unstretched, QFont::SemiCondensed, QFont::Condensed};
-
-// The colours of the warning and the address. On a dark background they are lightened until their
-// contrast reaches kReadableContrast (WCAG AA for text of this size).
-constexpr QColor kRed(255, 0, 0);
-constexpr QColor kBlue(0, 0, 255);
-constexpr QColor kArtworkRed(0xdd, 0, 0); // the red of the picture (make-artwork.sh)
-constexpr double kReadableContrast = 4.5;
-
-// A caption and the room its control leaves for it.
-struct Caption {
-    QString text;
-    QRect area;
-    int flags;
-};
-
-bool Fits(const QFont& font, const Caption& caption)
-{
-    const QRect needed = QFontMetrics(font).boundingRect(
-        QRect(QPoint(0, 0), caption.area.size()), caption.flags | Qt::AlignLeft | Qt::AlignTop, caption.text);
-    return needed.width() <= caption.area.width() && needed.height() <= caption.area.height();
-}
-
-bool AllFit(const QFont& font, const std::vector<Caption>& captions)
-{
-    return std::all_of(captions.begin(), captions.end(), [&](const Caption& c) { return Fits(font, c); });
-}
-
-// The largest size not above `font`'s own (trying the narrower widths of its face too) at which
-// every caption fits; the smallest size if none does.
-QFont LargestFitting(QFont font, const std::vector<Caption>& captions)
-{
-    const qreal start = font.pointSizeF() > 0 ? font.pointSizeF() : kEmphasisPointSize;
-    QFont best = font;
-    best.setPointSizeF(kSmallestPointSize);
-    bool found = false;
-    for (const int width : kWidths) {
-        font.setStretch(width);
-        for (qreal size = start; size >= kSmallestPointSize; size -= kPointStep) {
-            font.setPointSizeF(size);
-            if (found && size <= best.pointSizeF())
-                break;
-            if (AllFit(font, captions)) {
-                best = font;
-                found = true;
-                break;
-            }
-        }
-    }
-    return best;
-}
-
-// The part of a button or check box in which the style draws its caption.
-QRect CaptionArea(const QAbstractButton& button, QStyle::SubElement element)
-{
-    QStyleOptionButton option;
-    option.initFrom(&button);
-    option.text = button.text();
-    return button.style()->subElementRect(element, &option, &button);
-}
-
-Caption CaptionOf(const QPushButton& button)
-{
-    return {button.text(), CaptionArea(button, QStyle::SE_PushButtonContents), Qt::TextShowMnemonic};
-}
-
-Caption CaptionOf(const QCheckBox& box)
-{
-    return {box.text(), CaptionArea(box, QStyle::SE_CheckBoxContents), Qt::TextShowMnemonic};
-}
-
-// A label's caption may use the part of its box inside the window.
-Caption CaptionOf(const QLabel& label, const QWidget& window)
-{
-    const QRect inside = label.contentsRect() & window.rect().translated(-label.pos());
-    return {label.text(), inside, label.wordWrap() ? int(Qt::TextWordWrap) : 0};
-}
-
-double Linear(int channel)
-{
-    const double c = channel / 255.0;
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-double Luminance(const QColor& colour)
-{
-    const QColor rgb = colour.toRgb();
-    return 0.2126 * Linear(rgb.red()) + 0.7152 * Linear(rgb.green()) + 0.0722 * Linear(rgb.blue());
-}
-
-// Below this luminance white text reads better than black: the background is dark.
-constexpr double kDarkBelow = 0.179;
-
-// `colour` where `background` is light (as designed); on a dark one, `colour` mixed with white
-// just enough to reach kReadableContrast.
-QColor ReadableOn(const QColor& colour, const QColor& background)
-{
-    if (Luminance(background) >= kDarkBelow)
-        return colour;
-    QColor lighter = colour;
-    for (int white = 0; white <= 100 && ContrastRatio(lighter, background) < kReadableContrast; white += 2) {
-        const auto mix = [&](int channel) { return channel + (255 - channel) * white / 100; };
-        lighter = QColor(mix(colour.red()), mix(colour.green()), mix(colour.blue()));
-    }
-    return lighter;
-}
-
-// The picture at its natural size, drawn from the artwork made for the screen's scale (1x, 2x or
-// 3x, smoothly reduced in between), so it stays sharp on a scaled screen and after moving to one.
-// On a dark background its red is lightened like the warning's.
-class Picture final : public QLabel {
-public:
-    explicit Picture(QWidget* parent) : QLabel(parent) { Draw(); }
-
-protected:
-    void changeEvent(QEvent* event) override
-    {
-        if (event->type() == QEvent::PaletteChange)
-            Draw();
-        QLabel::changeEvent(event);
-    }
-
-    void paintEvent(QPaintEvent* event) override
-    {
-        if (drawnFor_ != devicePixelRatioF())
-            Draw();
-        QLabel::paintEvent(event);
-    }
-
-private:
-    static constexpr QSize kNaturalSize{156, 157};
-
-    void Draw()
-    {
-        drawnFor_ = devicePixelRatioF();
-        const char* file = drawnFor_ <= 1 ? ":/quellon/wipe.png"
-            : drawnFor_ <= 2              ? ":/quellon/wipe@2x.png"
-                                          : ":/quellon/wipe@3x.png";
-        QImage drawn{QLatin1String(file)};
-        const QSize wanted(qRound(kNaturalSize.width() * drawnFor_), qRound(kNaturalSize.height() * drawnFor_));
-        if (drawn.size() != wanted) {
-            // Reduced in full colour: smooth scaling of the palette image crashes this Qt (6.4).
-            drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                        .scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        }
-        const QColor ink = ReadableOn(kArtworkRed, palette().color(QPalette::Window));
-        if (ink != kArtworkRed) {
-            drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-            QPainter painter(&drawn);
-            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-            painter.fillRect(drawn.rect(), ink);
-        }
-        drawn.setDevicePixelRatio(drawnFor_);
-        setPixmap(QPixmap::fromImage(drawn));
-    }
-
-    qreal drawnFor_ = 0;
-};
-
-// What a screen reader sees of the contact address: a link whose press action clicks it, as the
-// mouse would. The label still takes no keyboard focus.
-class AddressAccessible final : public QAccessibleWidget {
-public:
-    explicit AddressAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::Link) {}
-
-    QStringList actionNames() const override { return {pressAction()}; }
-
-    void doAction(const QString& name) override
-    {
-        if (name != pressAction())
-            return;
-        QWidget* label = widget();
-        const QPointF centre = QRectF(label->rect()).center();
-        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-            QMouseEvent click(type, centre, label->mapToGlobal(centre), Qt::LeftButton,
-                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(label, &click);
-        }
-    }
-};
-
-QAccessibleInterface* AddressAccessibleFor(const QString& className, QObject* object)
-{
-    auto* label = qobject_cast<QLabel*>(object);
-    if (className != QLatin1String("QLabel") || label == nullptr || label->objectName() != QLatin1String("Label4") ||
-        qobject_cast<frmQuellon*>(label->parentWidget()) == nullptr)
-        return nullptr;
-    return new AddressAccessible(label);
-}
-
-// Makes screen readers see the contact address as a link. Must run before any control exists: a
-// screen reader's view of a widget is made once and then kept.
-void InstallAddressAccessible()
-{
-    static const bool installed = [] {
-        QAccessible::installFactory(AddressAccessibleFor);
-        return true;
-    }();
-    static_cast<void>(installed);
 }
 
 template <typename Control>
@@ -282,89 +71,34 @@ QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& caption, co
     return label;
 }
 
-void SetTextColour(QWidget& control, const QColor& colour)
-{
-    QPalette palette = control.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    control.setPalette(palette);
-}
-
-// The exclamation-mark icon, for a run that ended with entries not wiped.
-constexpr int MB_ICONEXCLAMATION = 0x30;
-
-// How many of the entries not wiped the closing message names one by one.
-constexpr int kNamedNotWiped = 10;
-
-std::string PathText(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
-std::string Entries(int count)
-{
-    return count == 1 ? std::string("1 entry") : std::to_string(count) + " entries";
-}
-
-// The closing message of a run that went through every entry but could not wipe them all: how
-// many were wiped, and which were not (the first few by name), each of which had its error report.
-std::string NotAllWipedText(int wiped, int entries, const QStringList& notWiped, bool clearedWiped)
-{
-    std::string text = std::to_string(wiped) + " of " + std::to_string(entries) + " File(s) have been wiped.\r\n\r\n";
-    text += notWiped.size() == 1
-        ? std::string("This entry was not wiped; its error report said why:")
-        : "These " + Entries(static_cast<int>(notWiped.size())) + " were not wiped; their error reports said why:";
-    for (qsizetype i = 0; i < notWiped.size() && i < kNamedNotWiped; ++i)
-        text += "\r\n" + PathText(notWiped.at(i));
-    if (notWiped.size() > kNamedNotWiped)
-        text += "\r\nand " + std::to_string(notWiped.size() - kNamedNotWiped) + " more.";
-    if (clearedWiped && wiped > 0)
-        text += "\r\n\r\nThe wiped entries were taken off the list; the others stay on it.";
-    return text;
-}
-
-// The closing message of a cancelled run: what became of the entry under way, and how many entries
-// after it were never started. `passesReached` is the last pass the engine told of (for a cancelled
-// file, the last one finished).
-std::string CancelledText(const QString& path, WipeOutcome outcome, int passesReached, int notReached)
-{
-    std::string text = "Wiping was cancelled.\r\n\r\n";
-    switch (outcome) {
-    case WipeOutcome::Wiped: text += "This file was wiped before the run stopped:\r\n"; break;
-    case WipeOutcome::Cancelled:
-        text += "This file was left partly overwritten (" + std::to_string(passesReached) + " of " +
-            std::to_string(FileRipper::kPasses) + " passes) and was not deleted:\r\n";
-        break;
-    case WipeOutcome::Failed:
-        // Once a pass has got under way, something may have been written before the step that failed.
-        text += "This file could not be wiped (its error report was shown)";
-        if (passesReached > 0)
-            text += " and may be left partly overwritten";
-        text += ":\r\n";
-        break;
+// While it lives, notes in `requested` every request to close `window`, and lets the request go on
+// to be ignored by the run. Qt asks the application's filters in the reverse order of their
+// installation, so one made after the run's WipeRun sees a close request before WipeRun swallows it.
+class CloseRequestWatch final : public QObject {
+public:
+    CloseRequestWatch(QWidget& window, bool& requested) : window_(window), requested_(requested)
+    {
+        qApp->installEventFilter(this);
     }
-    text += PathText(path);
-    if (notReached > 0)
-        text +=
-            "\r\n\r\n" + Entries(notReached) + (notReached == 1 ? " after it was" : " after it were") + " not reached.";
-    return text;
-}
+    ~CloseRequestWatch() override { qApp->removeEventFilter(this); }
+
+    CloseRequestWatch(const CloseRequestWatch&) = delete;
+    CloseRequestWatch& operator=(const CloseRequestWatch&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == &window_ && event->type() == QEvent::Close)
+            requested_ = true;
+        return false;
+    }
+
+private:
+    QWidget& window_;
+    bool& requested_;
+};
 
 } // namespace
-
-QPoint CentredOnScreen(const QRect& available, const QSize& frame)
-{
-    const int x = available.left() + (available.width() - frame.width()) / 2;
-    const int y = available.top() + (available.height() - frame.height()) / 2;
-    return {std::max(available.left(), std::min(x, available.right() + 1 - frame.width())),
-        std::max(available.top(), std::min(y, available.bottom() + 1 - frame.height()))};
-}
-
-double ContrastRatio(const QColor& a, const QColor& b)
-{
-    const double first = Luminance(a);
-    const double second = Luminance(b);
-    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
-}
 
 frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
     : QWidget(parent,
@@ -375,11 +109,12 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmQuellon"));
     InstallAddressAccessible(); // before any control exists
-    SetTitleAndIcon();
+    setWindowTitle(QStringLiteral("Quellon v 1.0"));
+    setWindowIcon(WindowIcon());
     BuildLayout();
-    ApplyFonts();
-    ApplyTextColours();
-    NameForScreenReaders();
+    ApplyFonts(Controls());
+    ApplyTextColours(Controls());
+    NameForScreenReaders(Controls());
     OrderTabStops();
     WireHandlers();
 
@@ -387,17 +122,6 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
         move(CentredOnScreen(screen->availableGeometry(), size()));
 
     Form_Load();
-}
-
-void frmQuellon::SetTitleAndIcon()
-{
-    setWindowTitle(QStringLiteral("Quellon v 1.0"));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/quellon/icon-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/quellon/icon-32.png"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/quellon/icon-32@2x.png"), QSize(64, 64));
-    icon.addFile(QStringLiteral(":/quellon/icon-32@3x.png"), QSize(96, 96));
-    setWindowIcon(icon);
 }
 
 void frmQuellon::BuildLayout()
@@ -436,17 +160,16 @@ void frmQuellon::BuildLayout()
     Label4 = PlaceLabel(this, "Label4", QString::fromLatin1(kSupportAddress), Twips(120, 6000, 2535, 255));
     Label4->setCursor(Qt::PointingHandCursor);
 
-    Image1 = Place<Picture>(this, "Image1", Twips(5640, 3360, 2340, 2355));
+    Image1 = NewPicture(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(Twips(5640, 3360, 2340, 2355));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
-void frmQuellon::NameForScreenReaders()
+WindowControls frmQuellon::Controls()
 {
-    // The address also says what a click on it does.
-    List1->setAccessibleName(Label1->text());
-    Image1->setAccessibleName(QStringLiteral("WIPE \u2014 Files Securely"));
-    Label4->setAccessibleName(QStringLiteral("Send e-mail to ") + Label4->text());
-    Label4->setAccessibleDescription(QStringLiteral("Opens your mail program with a new message to this address."));
+    return {*this, *Label1, *List1, *Remove, *BROWSE, *CLEARbtn, *Delete, *Quit, *Label2, *optcls, *Label3, *Label4,
+        *Image1};
 }
 
 void frmQuellon::OrderTabStops()
@@ -473,47 +196,10 @@ void frmQuellon::WireHandlers()
 
 frmQuellon::~frmQuellon() = default;
 
-void frmQuellon::ApplyFonts()
-{
-    // 9.75 pt stays; only where a caption would not fit is a narrower width of the face used.
-    const auto emphasis = [this](QFont::Weight weight, const std::vector<Caption>& captions) {
-        QFont font = this->font();
-        font.setStyleHint(QFont::SansSerif);
-        font.setPointSizeF(kEmphasisPointSize);
-        font.setWeight(weight);
-        for (const int width : kWidths) {
-            font.setStretch(width);
-            if (AllFit(font, captions))
-                return font;
-        }
-        return LargestFitting(font, captions);
-    };
-    const QFont bold = emphasis(QFont::Bold,
-        {CaptionOf(*Remove), CaptionOf(*BROWSE), CaptionOf(*Delete), CaptionOf(*Quit), CaptionOf(*Label2, *this)});
-    for (QWidget* control : std::initializer_list<QWidget*>{Remove, BROWSE, Delete, Quit, Label2})
-        control->setFont(bold);
-    Label4->setFont(emphasis(QFont::Normal, {CaptionOf(*Label4, *this)}));
-
-    // One default font, chosen once for all the controls that have no face of their own.
-    setFont(LargestFitting(QApplication::font(this),
-        {CaptionOf(*Label1, *this), CaptionOf(*CLEARbtn), CaptionOf(*optcls), CaptionOf(*Label3, *this)}));
-}
-
-void frmQuellon::ApplyTextColours()
-{
-    const QColor background = palette().color(QPalette::Window);
-    SetTextColour(*Label2, ReadableOn(kRed, background));
-    // On a dark desktop the palette's own link colour serves the address, if it reads there.
-    const QColor link = palette().color(QPalette::Link);
-    const bool dark = Luminance(background) < kDarkBelow;
-    SetTextColour(
-        *Label4, dark && ContrastRatio(link, background) >= kReadableContrast ? link : ReadableOn(kBlue, background));
-}
-
 void frmQuellon::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::PaletteChange && Label2 != nullptr)
-        ApplyTextColours();
+        ApplyTextColours(Controls());
     QWidget::changeEvent(event);
 }
 
@@ -561,7 +247,7 @@ std::vector<std::string> frmQuellon::QueuePaths() const
     std::vector<std::string> paths;
     paths.reserve(static_cast<std::size_t>(List1->count()));
     for (int row = 0; row < List1->count(); ++row)
-        paths.push_back(QFile::encodeName(List1->item(row)->text()).toStdString());
+        paths.push_back(List1->item(row)->data(kPathRole).toByteArray().toStdString());
     return paths;
 }
 
@@ -579,7 +265,12 @@ void frmQuellon::BROWSE_Click()
     File.ShowOpen();
     if (File.FileName().empty())
         return;
-    List1->addItem(QFile::decodeName(QByteArray::fromStdString(File.FileName())));
+    // The entry shows the path as text and keeps the dialog's bytes, which the run hands to the engine
+    // as they are: a name that is not valid text in the locale is wiped under its own name.
+    const QByteArray path = QByteArray::fromStdString(File.FileName());
+    auto* entry = new QListWidgetItem(QFile::decodeName(path));
+    entry->setData(kPathRole, path);
+    List1->addItem(entry);
 }
 
 void frmQuellon::Remove_Click()
@@ -604,45 +295,45 @@ void frmQuellon::Delete_Click()
         messages_.Show("There is nothing to delete.", MB_ICONERROR, kApplicationTitle);
         return;
     }
+    closeRequested_ = false;
+    WipeQueue(QueuePaths());
+    // A close request that came during the run was ignored then; now that the run and its closing
+    // box are over, the window closes as it would have, without a question.
+    if (closeRequested_)
+        close();
+}
 
-    WipeRun run(*this, *Ripper, engineMessages_, QueuePaths());
-    // Paths wiped in this run, as the entries give them: a later entry with the same text is done
-    // already and counts as wiped without being touched again.
-    QSet<QString> wipedPaths;
+void frmQuellon::WipeQueue(const std::vector<std::string>& paths)
+{
+    WipeRun run(*this, *Ripper, engineMessages_, paths);
+    const CloseRequestWatch closeWatch(*this, closeRequested_); // after `run`: it must see the request first
+    const int entries = static_cast<int>(paths.size());
+    // Paths wiped in this run: a later entry with the same path is done already and counts as wiped
+    // without being touched again.
+    std::set<std::string> wipedPaths;
     QList<int> wipedRows;
-    QStringList notWiped;
-    // The entry being wiped is always the selected one, so the selection walks down the list.
-    for (int row = 0; row < List1->count(); ++row) {
+    std::vector<std::string> notWiped;
+    for (int row = 0; row < entries; ++row) {
+        const std::string& path = paths[static_cast<std::size_t>(row)];
+        // The entry being wiped is always the selected one, so the selection walks down the list.
         List1->setCurrentRow(row);
-        const QString path = ListText();
-        if (path.isEmpty()) {
-            // Entries are never empty: an empty text means the entry could not be selected.
-            run.Finish();
-            ShowErrorReport(messages_,
-                ErrorInfo{EINVAL,
-                    "The entry at position " + std::to_string(row) + " of the list could not be selected.",
-                    "frmQuellon"});
-            return;
-        }
-        if (wipedPaths.contains(path)) {
+        if (wipedPaths.count(path) > 0) {
             wipedRows.append(row);
             continue;
         }
-
         std::optional<ErrorInfo> error;
-        const WipeOutcome outcome = run.Wipe(QFile::encodeName(path).toStdString(), row, List1->count(), error);
+        const WipeOutcome outcome = run.Wipe(path, row, entries, error);
         if (error)
             ShowErrorReport(engineMessages_, *error);
         if (outcome == WipeOutcome::Wiped) {
             wipedPaths.insert(path);
             wipedRows.append(row);
         } else if (outcome == WipeOutcome::Failed) {
-            notWiped.append(path);
+            notWiped.push_back(path);
         }
-
         // A cancel ends the run with its own message, unless it came too late to stop anything:
         // the last entry was wiped all the same.
-        const int notReached = List1->count() - row - 1;
+        const int notReached = entries - row - 1;
         if (outcome == WipeOutcome::Cancelled ||
             (run.CancelRequested() && (notReached > 0 || outcome != WipeOutcome::Wiped))) {
             run.Finish();
@@ -651,17 +342,16 @@ void frmQuellon::Delete_Click()
             return;
         }
     }
-
     run.Finish();
     EndOfRun(wipedRows, notWiped);
 }
 
-void frmQuellon::EndOfRun(const QList<int>& wipedRows, const QStringList& notWiped)
+void frmQuellon::EndOfRun(const QList<int>& wipedRows, const std::vector<std::string>& notWiped)
 {
-    if (notWiped.isEmpty()) {
+    if (notWiped.empty()) {
         if (optcls->isChecked())
             List1->clear();
-        messages_.Show("All File(s) have been wiped.", MB_ICONINFORMATION, "DONE");
+        messages_.Show(kAllWipedText, MB_ICONINFORMATION, kRunDoneTitle);
         return;
     }
 
@@ -673,8 +363,8 @@ void frmQuellon::EndOfRun(const QList<int>& wipedRows, const QStringList& notWip
             delete List1->takeItem(*row);
         List1->clearSelection();
     }
-    messages_.Show(
-        NotAllWipedText(static_cast<int>(wipedRows.size()), entries, notWiped, clearWiped), MB_ICONEXCLAMATION, "DONE");
+    messages_.Show(NotAllWipedText(static_cast<int>(wipedRows.size()), entries, notWiped, clearWiped),
+        MB_ICONEXCLAMATION, kRunDoneTitle);
 }
 
 void frmQuellon::Quit_Click()

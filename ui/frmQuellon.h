@@ -16,20 +16,17 @@
 // report itself; an entry whose path was already wiped earlier in the same run counts as wiped
 // without being touched again. When every entry was wiped, the run empties the list if optcls is
 // ticked and says so; otherwise it says how many were wiped, names those that were not and, with
-// optcls ticked, takes only the wiped entries off the list.
+// optcls ticked, takes only the wiped entries off the list (the texts are in ClosingMessages).
 //
 // While a run wipes, the engine works on a worker thread and the window keeps repainting but takes
 // no input; a run that lasts more than half a second shows a modal progress dialog whose Cancel
 // stops the run after the pass under way (WipeRun). The engine's error reports still come up on the
-// UI thread, one modal box at a time.
+// UI thread, one modal box at a time. A close request from the window manager during a run is
+// ignored then but remembered: once the run has ended, after its closing box, the window closes
+// without a question.
 //
-// The window fits the desktop it runs on: the controls without a face of their own share one
-// default font, the desktop's, chosen once at the largest size (and width) at which all their
-// captions fit; the emphasised captions keep 9.75 pt. On a dark palette the red warning and the blue
-// address turn lighter (or the address takes the palette's link colour) so that they still read.
-// The picture is drawn from artwork made for the screen's scale, and the window is centred but
-// never placed with its title bar off the screen. Screen readers get names for the list, the
-// picture and the address, which they can also follow as a link.
+// The window fits the desktop it runs on (WindowLook: fonts, colours, icon and picture, what screen
+// readers are told), and is centred but never placed with its title bar off the screen.
 //
 // The message box, the open-file dialog, the "mailto:" opener and the file system come in through
 // WindowServices, so tests put recording fakes in their place. Every handler runs on the UI thread;
@@ -41,12 +38,9 @@
 #include "MessageBox.h"
 #include "OpenFileDialog.h"
 #include "UiThreadMessageBox.h"
+#include "WindowLook.h"
 
-#include <QColor>
 #include <QList>
-#include <QPoint>
-#include <QRect>
-#include <QStringList>
 #include <QWidget>
 
 #include <memory>
@@ -60,14 +54,6 @@ class QListWidget;
 class QPushButton;
 
 namespace quellon {
-
-// Where a window whose frame (title bar included) has size `frame` goes on a screen whose free area
-// is `available`: centred, but moved back inside so the title bar is never off-screen; a window
-// larger than the area keeps its top-left corner at the area's.
-[[nodiscard]] QPoint CentredOnScreen(const QRect& available, const QSize& frame);
-
-// The contrast between two colours as WCAG 2 defines it, from 1:1 to 21:1.
-[[nodiscard]] double ContrastRatio(const QColor& a, const QColor& b);
 
 // What the window uses of the desktop and the disk. Each must outlive the window.
 struct WindowServices {
@@ -101,29 +87,25 @@ private:
     void Quit_Click();
     void Label4_Click();
 
-    // The text of the selected entry of List1, or the empty string when none is selected.
+    // The Wipe All run over `paths`, every entry of List1 top to bottom: each wiped in turn, up to
+    // the run's closing box. Notes in closeRequested_ a close request that came meanwhile.
+    void WipeQueue(const std::vector<std::string>& paths);
     // After the last entry of a run: the closing box, and with "Clear List when done." ticked the
-    // wiped entries (rows `wipedRows`, ascending) taken off the list.
-    void EndOfRun(const QList<int>& wipedRows, const QStringList& notWiped);
+    // wiped entries (rows `wipedRows`, ascending) taken off the list. `notWiped`: the paths not wiped.
+    void EndOfRun(const QList<int>& wipedRows, const std::vector<std::string>& notWiped);
+    // The text of the selected entry of List1, or the empty string when none is selected.
     [[nodiscard]] QString ListText() const;
-    // Every entry of List1, top to bottom, as the paths handed to the engine.
+    // Every entry of List1, top to bottom: the paths, as chosen in the dialog, handed to the engine.
     [[nodiscard]] std::vector<std::string> QueuePaths() const;
 
-    // The title, and the icon drawn for screens scaled by 1, 2 and 3.
-    void SetTitleAndIcon();
     // Every control in its place, with its caption, inside a window of fixed size (laid out in twips).
     void BuildLayout();
-    // What a screen reader calls the list, the picture and the address.
-    void NameForScreenReaders();
+    // The controls whose look WindowLook sets.
+    [[nodiscard]] WindowControls Controls();
     // Tab's way through the controls, starting from the list, which takes the focus.
     void OrderTabStops();
     // The buttons' and the address's clicks to their handlers.
     void WireHandlers();
-    // The window's fonts: one default font for the controls without a face of their own, chosen so
-    // that all their captions fit, and the 9.75 pt face of the emphasised captions.
-    void ApplyFonts();
-    // The red warning and the blue address, or lighter ones that read on a dark background.
-    void ApplyTextColours();
     // Keeps the title bar on the screen once the window manager has framed the window.
     void KeepOnScreen();
 
@@ -133,6 +115,7 @@ private:
     LinkOpener& links_;
     FileSystem& files_;
     std::unique_ptr<FileRipper> Ripper;
+    bool closeRequested_ = false; // a close request came during the run under way
 
     QLabel* Label1 = nullptr;
     QListWidget* List1 = nullptr;

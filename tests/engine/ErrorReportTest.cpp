@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The error report's text, byte for byte, and the box it is shown in.
+
 #include "ErrorReport.h"
 #include "RecordingMessageBox.h"
 #include "Rows.h"
@@ -9,8 +11,8 @@
 namespace quellon {
 namespace {
 
-using test::PrintTo;
-using test::RowName;
+using testing::PrintTo;
+using testing::RowName;
 
 struct ReportCase {
     const char* name;

@@ -20,7 +20,7 @@ namespace quellon::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 enum class Left { Unchanged, Overwritten, PartlyOverwritten, CrLf, Deleted };
 

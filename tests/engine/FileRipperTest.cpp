@@ -22,7 +22,7 @@ namespace quellon::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 const std::string kMissing = " does not exist, so nothing was wiped. It may have been renamed, moved or wiped already.";
 

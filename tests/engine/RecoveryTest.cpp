@@ -23,8 +23,8 @@
 namespace quellon::testing {
 namespace {
 
-using quellon::test::PrintTo;
-using quellon::test::RowName;
+using quellon::testing::PrintTo;
+using quellon::testing::RowName;
 
 constexpr int kMarkers = 65536; // 16 bytes each: a 1 MiB file
 

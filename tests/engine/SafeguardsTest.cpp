@@ -25,7 +25,7 @@ namespace quellon::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 const std::string kOriginal(6000, 'o');
 

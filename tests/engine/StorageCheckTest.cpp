@@ -13,8 +13,8 @@
 namespace quellon::testing {
 namespace {
 
-using quellon::test::PrintTo;
-using quellon::test::RowName;
+using quellon::testing::PrintTo;
+using quellon::testing::RowName;
 
 constexpr std::uint64_t kExt = 0xEF53;
 constexpr std::uint64_t kXfs = 0x58465342;

@@ -19,7 +19,7 @@ namespace quellon::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 // What is put on the image before the wipe.
 enum class Setup {

@@ -17,8 +17,6 @@
 
 namespace quellon::testing {
 
-using quellon::test::RowName;
-
 // The path as the report shows it, in double quotes.
 inline std::string quoted(const std::string& path)
 {

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The fault-injecting file layer of the tests: fails a chosen call with a chosen errno, or lets a
+// test look at the file at a chosen moment.
+
 #include "FaultyFileSystem.h"
 
 #include <fcntl.h>

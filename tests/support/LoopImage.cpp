@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// File-system images made, loop-mounted and removed inside a test's own folder (root only).
+
 #include "LoopImage.h"
 
 #include <algorithm>

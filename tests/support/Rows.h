@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-namespace quellon::test {
+namespace quellon::testing {
 
 template <typename Row>
 concept NamedRow = requires(const Row& row)
@@ -25,11 +25,11 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info)
 }
 
 // Prints a row as its name instead of its bytes. A test file brings it next to its row types with
-// `using quellon::test::PrintTo;`, where Google Test's lookup finds it.
+// `using quellon::testing::PrintTo;`, where Google Test's lookup finds it.
 template <NamedRow Row>
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << row.name;
 }
 
-} // namespace quellon::test
+} // namespace quellon::testing

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// A test's own temporary folder, removed with everything in it.
+
 #include "TempDir.h"
 
 #include <cstdlib>

@@ -26,10 +26,10 @@
 #include <optional>
 #include <utility>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 namespace {
 
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 enum class Face {
     Default,    // the window's one default font
@@ -405,4 +405,4 @@ TEST_P(AccessKey, RunsOnlyItsOwnCommand)
 INSTANTIATE_TEST_SUITE_P(Keys, AccessKey, ::testing::ValuesIn(kKeys), RowName<KeyRow>);
 
 } // namespace
-} // namespace quellon::uitest
+} // namespace quellon::testing

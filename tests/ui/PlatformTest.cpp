@@ -36,10 +36,10 @@
 #include <string>
 #include <vector>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 namespace {
 
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 // Waits for a modal widget of type Dialog to come up while the code under test blocks in its event
 // loop, and hands it to `answer`, which must close it.
@@ -451,4 +451,4 @@ int RunSession(const QString& path)
     return 0;
 }
 
-} // namespace quellon::uitest
+} // namespace quellon::testing

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QListWidget>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 namespace {
 
 class QueueTest : public WindowTest {};
@@ -110,4 +110,4 @@ TEST_F(QueueTest, ClearEmptiesTheListAndLeavesTheFilesAlone)
 }
 
 } // namespace
-} // namespace quellon::uitest
+} // namespace quellon::testing

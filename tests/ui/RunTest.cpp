@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 namespace {
 
-using quellon::test::PrintTo;
+using quellon::testing::PrintTo;
 
 constexpr int kErrorBox = 0x10;
 constexpr int kInformationBox = 0x40;
@@ -234,4 +234,4 @@ TEST_F(WipeAllTest, FileThatCannotBeDeletedIsReportedAndTheRunGoesOn)
 }
 
 } // namespace
-} // namespace quellon::uitest
+} // namespace quellon::testing

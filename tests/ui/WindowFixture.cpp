@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The window tests' fixture: the window with recording fakes, and the helpers that drive it as a
+// user would.
+
 #include "WindowFixture.h"
 
 #include <QAbstractButton>
@@ -12,7 +15,7 @@
 
 #include <sys/stat.h>
 
-namespace quellon::uitest {
+namespace quellon::testing {
 
 int WatchingMessageBox::Show(const std::string& prompt, int flags, const std::string& title)
 {
@@ -144,4 +147,4 @@ bool Exists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-} // namespace quellon::uitest
+} // namespace quellon::testing

@@ -29,7 +29,7 @@
 class QAbstractButton;
 class QListWidget;
 
-namespace quellon::uitest {
+namespace quellon::testing {
 
 // Records every box with the state of the queue at the moment it was shown, and answers `answer`.
 class WatchingMessageBox final : public MessageBox {
@@ -130,6 +130,4 @@ inline constexpr const char* kSessionSwitch = "--scripted-session";
 // Returns 0 when all of that went as a user would see it, 1 (with the reason on stderr) otherwise.
 int RunSession(const QString& path);
 
-using quellon::test::RowName;
-
-} // namespace quellon::uitest
+} // namespace quellon::testing

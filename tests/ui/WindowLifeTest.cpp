@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// How the window ends, and the contact label.
+// How the window ends ("&Quit", a close request at once or during a run), and the contact label.
 
 #include "WindowFixture.h"
 
@@ -10,8 +10,12 @@
 #include <QTest>
 #include <QWindow>
 
-namespace quellon::uitest {
+#include <string>
+
+namespace quellon::testing {
 namespace {
+
+using quellon::testing::PrintTo;
 
 class WindowLifeTest : public WindowTest {};
 
@@ -42,16 +46,58 @@ TEST_F(WindowLifeTest, QuitAnsweredYesClosesTheWindow)
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(WindowLifeTest, CloseRequestFromTheWindowManagerClosesWithoutAQuestion)
+// When the window manager asks the window to close: at once, or during a Wipe All run.
+struct CloseRow {
+    const char* name;
+    bool duringRun;
+};
+
+class CloseRequestTest : public WindowLifeTest, public ::testing::WithParamInterface<CloseRow> {};
+
+// During a run the request is ignored but remembered: the run goes on to its closing box, and then
+// the window closes, still without a question.
+TEST_P(CloseRequestTest, ClosesWithoutAQuestion)
 {
-    add({pathFor("a"), pathFor("b")});
-
     ASSERT_NE(window->windowHandle(), nullptr);
-    EXPECT_TRUE(window->windowHandle()->close());
+    if (!GetParam().duringRun) {
+        add({pathFor("a"), pathFor("b")});
+        EXPECT_TRUE(window->windowHandle()->close());
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_TRUE(messages.shown.empty());
+        return;
+    }
 
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(messages.shown.empty());
+    const std::string first = createFile("first.txt", "first");
+    const std::string second = createFile("second.txt", "second");
+    add({first, second});
+    bool closedAtOnce = true;
+    bool visibleAfterRequest = false;
+    bool secondUntouchedThen = false;
+    files.beforeUnlink = [&](const std::string&) {
+        if (!closedAtOnce)
+            return; // asked once, while the first file is wiped
+        secondUntouchedThen = Exists(second);
+        OnUiThread([&] {
+            closedAtOnce = window->windowHandle()->close();
+            visibleAfterRequest = window->isVisible();
+        });
+    };
+
+    click("Delete");
+    files.beforeUnlink = nullptr;
+
+    EXPECT_FALSE(closedAtOnce) << "the request is ignored while the run goes on";
+    EXPECT_TRUE(visibleAfterRequest);
+    EXPECT_TRUE(secondUntouchedThen);
+    EXPECT_FALSE(Exists(first));
+    EXPECT_FALSE(Exists(second)) << "the run goes on to its last entry";
+    EXPECT_TRUE(messages.ShowedOnly("All File(s) have been wiped.", 0x40, "DONE"));
+    EXPECT_FALSE(window->isVisible()) << "closed after the closing box";
 }
+
+INSTANTIATE_TEST_SUITE_P(FromTheWindowManager, CloseRequestTest,
+    ::testing::Values(CloseRow{"WhenIdle", false}, CloseRow{"DuringAWipeAllRunAfterItsClosingBox", true}),
+    RowName<CloseRow>);
 
 TEST_F(WindowLifeTest, ContactLabelOpensItsMailtoLinkAndNothingElseDoes)
 {
@@ -71,4 +117,4 @@ TEST_F(WindowLifeTest, ContactLabelOpensItsMailtoLinkAndNothingElseDoes)
 }
 
 } // namespace
-} // namespace quellon::uitest
+} // namespace quellon::testing

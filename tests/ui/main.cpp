@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The window tests' main: Google Test under a QApplication, or one scripted session of the real
+// window when run with kSessionSwitch.
+
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -11,9 +14,9 @@
 
 int main(int argc, char* argv[])
 {
-    if (argc == 3 && std::string_view(argv[1]) == quellon::uitest::kSessionSwitch) {
+    if (argc == 3 && std::string_view(argv[1]) == quellon::testing::kSessionSwitch) {
         QApplication app(argc, argv);
-        return quellon::uitest::RunSession(QFile::decodeName(argv[2]));
+        return quellon::testing::RunSession(QFile::decodeName(argv[2]));
     }
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
