@@ -36,8 +36,8 @@ namespace quellon::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using quellon::test::PrintTo;
-using quellon::test::RowName;
+using quellon::testing::PrintTo;
+using quellon::testing::RowName;
 
 constexpr std::size_t kBlock = 4096;
 constexpr std::size_t kFileSize = 3 * kBlock;
