@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The error report: its five lines of text, and showing it in a modal box.
+
 #include "ErrorReport.h"
 
 namespace quellon {

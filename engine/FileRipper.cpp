@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// One wipe of one file, from the first look at its path to the delete: the passes, the checks
+// between them, and the error report when a step fails.
+
 #include "FileRipper.h"
 
 #include "BlockMap.h"
@@ -151,6 +154,7 @@ private:
     std::optional<ErrorInfo> removeLink();
     // The reports that several steps share.
     ErrorInfo inUse(int pass) const;
+    ErrorInfo cannotOpen(int err, int pass) const;
     ErrorInfo afterPasses(ErrorInfo error, const std::string& left) const;
     // Whether `st` is of the file being wiped.
     bool isWiped(const struct stat& st) const { return st.st_dev == device_ && st.st_ino == inode_; }
@@ -182,6 +186,42 @@ private:
     AlignedBuffer buffer_;
     std::chrono::steady_clock::time_point lastReport_{};
 };
+
+// The whole wipe, in the order of "How a file is wiped" in the README: find the file the path names
+// and hold it and its folder; refuse what must not be wiped; 44 passes, each a complete open,
+// overwrite, flush and close, watched by the lease, the size and the block map; then the read-back,
+// the cut and the delete (finishLastPass, deleteFile). The first failure ends the wipe.
+WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
+{
+    std::optional<Descriptor> file;
+    struct stat named {};
+    if ((error = locate(named)) || (error = pin(named)) || (error = lookBeforeOpening(named)) ||
+        (error = openFirst(file)))
+        return WipeOutcome::Failed;
+
+    int pass = 0;
+    for (int phase = 1; phase <= FileRipper::kPhases; ++phase) {
+        const std::uint64_t bufferFill = std::min(bufferSize_, extent_);
+        fillBuffer(kPatterns[static_cast<std::size_t>(phase - 1)], bufferFill);
+        for (int i = 0; i < FileRipper::kPassesPerPhase; ++i) {
+            ++pass;
+            if (pass > 1 && (error = reopen(file, pass)))
+                return WipeOutcome::Failed;
+            if ((error = runPass(*file, pass)) || (error = finishPass(*file, pass)))
+                return WipeOutcome::Failed;
+            file.reset();
+            report(pass, extent_, true);
+            if (pass < FileRipper::kPasses && observer_ && observer_->CancelRequested())
+                return WipeOutcome::Cancelled;
+        }
+    }
+
+    if ((error = deleteFile()))
+        return WipeOutcome::Failed;
+    if (viaLink_ && (error = removeLink()))
+        return WipeOutcome::Failed;
+    return WipeOutcome::Wiped;
+}
 
 // After all passes: `error` and what is left of the file.
 ErrorInfo Wiping::afterPasses(ErrorInfo error, const std::string& left) const
@@ -338,7 +378,7 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
     if (fd == -EWOULDBLOCK)
         return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
     if (fd < 0)
-        return failure(-fd, "Cannot open " + quoted(path_) + " for writing");
+        return cannotOpen(-fd, 1);
     Descriptor& file = out.emplace(files_, fd);
     if (auto error = takeLease(file.get(), 1))
         return error;
@@ -435,6 +475,17 @@ std::optional<ErrorInfo> Wiping::planPasses(const struct stat& st)
     return std::nullopt;
 }
 
+// The open for `pass` failed with `err`.
+ErrorInfo Wiping::cannotOpen(int err, int pass) const
+{
+    const std::string what = "Cannot open " + quoted(path_) + " for writing" + (pass > 1 ? passText(pass) : "");
+    if (err == ENOSYS) {
+        return ErrorInfo{ENOSYS,
+            what + ": /proc is not mounted, and Quellon opens the file it holds through /proc/self/fd", kSource};
+    }
+    return failure(err, what);
+}
+
 // Another program holds the file open where that stops the wipe, before `pass`.
 ErrorInfo Wiping::inUse(int pass) const
 {
@@ -528,7 +579,7 @@ std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass
     if (fd == -EWOULDBLOCK)
         return inUse(pass);
     if (fd < 0)
-        return failure(-fd, "Cannot open " + quoted(path_) + " for writing" + passText(pass));
+        return cannotOpen(-fd, pass);
     Descriptor& file = out.emplace(files_, fd);
 
     struct stat st {};
@@ -617,11 +668,11 @@ std::optional<ErrorInfo> Wiping::finishLastPass(Descriptor& file)
     const std::string fullLength = "the file is left in place at its full length";
     if (!readable_) {
         // Not readable: nothing to read back.
-    } else if (auto error = VerifyOverwrite(files_, file.get(), path_, extent_, kPatterns.back())) {
+    } else if (auto problem = VerifyOverwrite(files_, file.get(), path_, extent_, kPatterns.back())) {
         // A difference means the overwrite cannot be vouched for; a failed read says nothing of it.
-        if (error->Number == EIO && error->Description.find(" so it was not deleted") != std::string::npos)
-            return error;
-        return afterPasses(*error, fullLength + " (it was not read back)");
+        if (problem->differs)
+            return problem->error;
+        return afterPasses(problem->error, fullLength + " (it was not read back)");
     }
     const std::string afterLast = readable_ ? " (after the last pass was read back)" : " (after the last pass)";
     if (auto error = checkSize(file.get(), extent_, afterLast))
@@ -704,39 +755,6 @@ std::optional<ErrorInfo> Wiping::removeLink()
             "Cannot delete the link " + quoted(path_) + " after its file " + quoted(file_) + " was wiped and deleted");
     }
     return std::nullopt;
-}
-
-// Every step in order; the first failure ends the wipe.
-WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
-{
-    std::optional<Descriptor> file;
-    struct stat named {};
-    if ((error = locate(named)) || (error = pin(named)) || (error = lookBeforeOpening(named)) ||
-        (error = openFirst(file)))
-        return WipeOutcome::Failed;
-
-    int pass = 0;
-    for (int phase = 1; phase <= FileRipper::kPhases; ++phase) {
-        const std::uint64_t bufferFill = std::min(bufferSize_, extent_);
-        fillBuffer(kPatterns[static_cast<std::size_t>(phase - 1)], bufferFill);
-        for (int i = 0; i < FileRipper::kPassesPerPhase; ++i) {
-            ++pass;
-            if (pass > 1 && (error = reopen(file, pass)))
-                return WipeOutcome::Failed;
-            if ((error = runPass(*file, pass)) || (error = finishPass(*file, pass)))
-                return WipeOutcome::Failed;
-            file.reset();
-            report(pass, extent_, true);
-            if (pass < FileRipper::kPasses && observer_ && observer_->CancelRequested())
-                return WipeOutcome::Cancelled;
-        }
-    }
-
-    if ((error = deleteFile()))
-        return WipeOutcome::Failed;
-    if (viaLink_ && (error = removeLink()))
-        return WipeOutcome::Failed;
-    return WipeOutcome::Wiped;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "ErrorInfo.h"
 #include "FileSystem.h"
 #include "MessageBox.h"
 
@@ -43,7 +44,7 @@ public:
     static constexpr int kPhases = 4;
     static constexpr int kPassesPerPhase = 11;
     static constexpr int kPasses = kPhases * kPassesPerPhase;
-    static constexpr const char* kSource = "FileRipper";
+    static constexpr const char* kSource = kWipeSource;
 
     FileRipper(MessageBox& messages, FileSystem& files);
 

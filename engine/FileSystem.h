@@ -32,7 +32,8 @@ public:
     // openat(2): `name` relative to the open folder `folder` (or AT_FDCWD). The new descriptor, or -errno.
     [[nodiscard]] virtual int OpenAt(int folder, const std::string& name, int flags, mode_t mode) = 0;
     // Opens the very file that `fd` (usually an O_PATH descriptor) refers to once more, with `flags`,
-    // whatever its name names by now (through /proc/self/fd). The new descriptor, or -errno.
+    // whatever its name names by now (through /proc/self/fd). The new descriptor, or -errno; -ENOSYS
+    // when /proc is not mounted.
     [[nodiscard]] virtual int Reopen(int fd, int flags) = 0;
     // fstatat(2) of `name` in `folder` without following a symbolic link, timestamps left out. 0 or -errno.
     [[nodiscard]] virtual int StatAt(int folder, const std::string& name, struct stat& st) = 0;

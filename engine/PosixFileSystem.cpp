@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The real file system: each call of the engine's FileSystem interface, straight to POSIX.
+
 #include "FileSystem.h"
 
 #include <algorithm>

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The checks that keep a wipe honest: what is refused before the file is opened or written, and
+// the read-back of the last pass past the page cache.
+
 #include "Safeguards.h"
 
 #include "StorageCheck.h"
@@ -46,7 +49,7 @@ public:
 
     // Reads bytes [offset, offset + size) into `into`, looping over short reads; a file that ends
     // before `extent` is reported.
-    std::optional<ErrorInfo> readChunk(char* into, std::uint64_t size, std::uint64_t offset, std::uint64_t extent)
+    std::optional<ReadBackProblem> readChunk(char* into, std::uint64_t size, std::uint64_t offset, std::uint64_t extent)
     {
         std::uint64_t have = 0;
         while (have < size) {
@@ -54,16 +57,18 @@ public:
             if (got == -EINVAL && direct_) {
                 // Direct I/O refused for this read after all: read through the emptied page cache.
                 if (auto error = readCached())
-                    return error;
+                    return ReadBackProblem{*error};
                 continue;
             }
             if (got < 0)
-                return failed(static_cast<int>(-got));
+                return ReadBackProblem{failed(static_cast<int>(-got))};
             if (got == 0) {
-                return ErrorInfo{EIO,
-                    quoted(path_) + " read back shorter than the last pass wrote it (" + std::to_string(offset + have) +
-                        " of " + std::to_string(extent) + " bytes), so it was not deleted",
-                    kSource};
+                return ReadBackProblem{ErrorInfo{EIO,
+                                           quoted(path_) + " read back shorter than the last pass wrote it (" +
+                                               std::to_string(offset + have) + " of " + std::to_string(extent) +
+                                               " bytes), so it was not deleted",
+                                           kSource},
+                    true};
             }
             have += static_cast<std::uint64_t>(got);
         }
@@ -148,16 +153,16 @@ std::optional<ErrorInfo> CheckBeforeWiping(
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> VerifyOverwrite(
+std::optional<ReadBackProblem> VerifyOverwrite(
     FileSystem& files, int fd, const std::string& path, std::uint64_t extent, std::string_view pattern)
 {
     ReadBack reader(files, fd, path);
     if (auto error = reader.openForReadBack())
-        return error;
+        return ReadBackProblem{*error};
     const std::uint64_t chunk = readBackChunk(extent, pattern.size());
     AlignedBuffer buffer = allocatePages(chunk);
     if (!buffer)
-        return reader.failed(ENOMEM);
+        return ReadBackProblem{reader.failed(ENOMEM)};
     std::string expected(chunk, '\0');
     for (std::size_t at = 0; at < chunk; ++at)
         expected[at] = pattern[at % pattern.size()];
@@ -167,13 +172,18 @@ std::optional<ErrorInfo> VerifyOverwrite(
         if (auto error = reader.readChunk(buffer.get(), want, offset, extent))
             return error;
         if (const auto at = firstDifference(buffer.get(), expected.data(), want)) {
-            return ErrorInfo{EIO,
-                quoted(path) + " did not read back as the last pass wrote it (first difference at byte " +
-                    std::to_string(offset + *at) + "), so it was not deleted",
-                kSource};
+            return ReadBackProblem{ErrorInfo{EIO,
+                                       quoted(path) +
+                                           " did not read back as the last pass wrote it (first difference at "
+                                           "byte " +
+                                           std::to_string(offset + *at) + "), so it was not deleted",
+                                       kSource},
+                true};
         }
     }
-    return reader.finish();
+    if (auto error = reader.finish())
+        return ReadBackProblem{*error};
+    return std::nullopt;
 }
 
 std::string FolderOf(const std::string& path)

@@ -37,7 +37,11 @@ std::optional<ErrorInfo> CheckBeforeWiping(
 // pages where direct I/O is refused) and compares them with `pattern` repeated from byte 0. Any
 // difference or a short file is reported as an EIO failure ending in ", so it was not deleted"; a
 // failing step is reported as the failure of that call.
-std::optional<ErrorInfo> VerifyOverwrite(
+struct ReadBackProblem {
+    ErrorInfo error;
+    bool differs = false; // the file differs from the pass or is short; otherwise a step failed
+};
+std::optional<ReadBackProblem> VerifyOverwrite(
     FileSystem& files, int fd, const std::string& path, std::uint64_t extent, std::string_view pattern);
 
 // The folder part of `path` as given: "." for a bare name, "/" for a name in the root.

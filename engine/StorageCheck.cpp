@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// Whether an overwrite in place reaches a file's old data on its storage: the file systems refused,
+// the facts gathered from statfs, the mount table and the file itself, and the mount-table parser.
+
 #include "StorageCheck.h"
 
 #include "WipeSupport.h"

@@ -6,7 +6,6 @@
 // descriptors and buffers a wipe holds. Not for use outside engine/.
 
 #include "ErrorInfo.h"
-#include "FileRipper.h"
 #include "FileSystem.h"
 
 #include <cstddef>
@@ -19,7 +18,7 @@
 namespace quellon::detail {
 
 inline constexpr std::size_t kPageSize = 4096;
-inline constexpr const char* kSource = FileRipper::kSource;
+inline constexpr const char* kSource = kWipeSource;
 
 // The path as the report shows it, in double quotes.
 inline std::string quoted(const std::string& path)
