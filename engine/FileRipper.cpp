@@ -500,15 +500,18 @@ ErrorInfo Wiping::inUse(int pass) const
 
 // A write lease tells us when another program opens the file: the kernel cannot grant it while
 // any other descriptor is open on the file, and breaks it when one is opened or the file is
-// truncated. Before the first write, a program holding the file open is waited for briefly and
-// then refused. Once the wipe has started, a program that has opened the file (an indexer, a virus
-// scanner) never stops it: the pass goes ahead without the lease, and the size, the identity, the
-// block map and the final read-back show any change another program could make.
+// truncated. It is held where a change would otherwise go unseen: through the first pass (the old
+// content is still there) and from the last pass to the cut (nothing overwrites the file after
+// it). Whatever another program does in between is overwritten by the passes that follow, and
+// the size, the block map and the read-back before the cut show anything they cannot reach.
+// Before the first write, a program holding the file open is waited for briefly and then refused.
+// Once the wipe has started, a program that has opened the file (an indexer, a virus scanner)
+// never stops it: the last pass goes ahead without the lease, and the checks before the cut judge.
 // Takes the write lease for `pass` on `fd`, or says why the wipe cannot go on.
 std::optional<ErrorInfo> Wiping::takeLease(int fd, int pass)
 {
     leased_ = false;
-    if (pass > 1 && !leasesAvailable_)
+    if (pass > 1 && (!leasesAvailable_ || pass < FileRipper::kPasses))
         return std::nullopt;
     const bool strict = pass == 1;
     int rc = files_.SetLease(fd, F_WRLCK);
