@@ -710,17 +710,21 @@ std::optional<ErrorInfo> Wiping::deleteFile()
     const std::string left = "the file is left in place, 2 bytes long (CR LF)";
     const ErrorInfo notThere = replaced(path_, " before it was deleted; nothing was deleted");
     const std::string elsewhere = "it is no longer under its name, 2 bytes long (CR LF)";
-    const std::string hidden = hiddenName();
-    if (int rc = files_.RenameAt(folder_->get(), name_, hidden); rc == -ENOENT)
+    std::string hidden = hiddenName();
+    if (int rc = files_.RenameAt(folder_->get(), name_, hidden); rc == -EINVAL) {
+        // A file system that cannot rename without replacing: the name is looked at where it is.
+        hidden = name_;
+    } else if (rc == -ENOENT) {
         return afterPasses(notThere, elsewhere);
-    else if (rc < 0)
+    } else if (rc < 0) {
         return afterPasses(failure(-rc, "Cannot delete " + quoted(path_)), left);
+    }
     struct stat named {};
     const int rc = files_.StatAt(folder_->get(), hidden, named);
     if (rc == 0 && isWiped(named))
         return unlinkHidden(hidden, left);
     ErrorInfo error = rc < 0 ? failure(-rc, "Cannot read the attributes of " + quoted(path_)) : notThere;
-    if (files_.RenameAt(folder_->get(), hidden, name_) < 0)
+    if (hidden != name_ && files_.RenameAt(folder_->get(), hidden, name_) < 0)
         error.Description += " (the file now under its name was moved to " + quoted(hidden) + " in the same folder)";
     return afterPasses(error, rc < 0 ? left : elsewhere);
 }
@@ -730,7 +734,7 @@ std::optional<ErrorInfo> Wiping::unlinkHidden(const std::string& hidden, const s
 {
     if (int rc = files_.UnlinkAt(folder_->get(), hidden); rc < 0) {
         ErrorInfo error = failure(-rc, "Cannot delete " + quoted(path_));
-        if (files_.RenameAt(folder_->get(), hidden, name_) < 0)
+        if (hidden != name_ && files_.RenameAt(folder_->get(), hidden, name_) < 0)
             return afterPasses(error, "the file is left in its folder as " + quoted(hidden) + ", 2 bytes long (CR LF)");
         return afterPasses(error, left);
     }

@@ -294,6 +294,18 @@ INSTANTIATE_TEST_SUITE_P(Paths, WipeRefusal,
             "%s is a mount point: it cannot be deleted while something is mounted on it, so it was not wiped."}),
     RowName<RefusalCase>);
 
+// A file system that cannot rename without replacing: the file is deleted under its own name.
+TEST_F(Wipe, WithoutARenameThatNeverReplacesTheFileIsDeletedWhereItIs)
+{
+    const std::string path = dir.file("victim");
+    writeFile(path, "old");
+    files.failOn({FsCall::Rename, 1, EINVAL});
+    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
 // A file that may be written but not read is wiped all the same, without the read-back.
 TEST_F(Wipe, UnreadableFileIsWipedWithoutTheReadBack)
 {
