@@ -7,6 +7,7 @@
 
 #include "BlockMap.h"
 #include "ErrorReport.h"
+#include "HeldFile.h"
 #include "Safeguards.h"
 #include "WipeSupport.h"
 
@@ -18,7 +19,6 @@
 #include <limits>
 #include <numeric>
 #include <optional>
-#include <random>
 #include <string_view>
 #include <thread>
 
@@ -57,10 +57,6 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 // open fail at once instead of waiting) and never becoming our controlling terminal.
 constexpr int kOpenFlags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 constexpr int kWriteOnlyFlags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-// The file's folder is held open for the whole wipe; every step names the file relative to it.
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-// A folder that may be searched but not listed can still be held, though not flushed.
-constexpr int kFolderPathFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 // The file itself is held by a descriptor that only names it, opened by the kernel following the
 // path as it would for any open: its link protections and every folder's search permission apply.
 // Each pass opens that very file again through it.
@@ -90,18 +86,6 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A name for the file while it is deleted, unused in its folder: it tells nothing of the file and
-// cannot be guessed by another program that means to put a file of its own under it.
-std::string hiddenName()
-{
-    std::random_device random;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string name = ".quellon-";
-    for (int i = 0; i < 16; ++i)
-        name += kDigits[random() % 16];
-    return name;
-}
-
 // Whether two stats are of the same file.
 bool SameFile(const struct stat& a, const struct stat& b)
 {
@@ -118,7 +102,7 @@ std::string plural(std::uint64_t count, const char* one, const char* many)
 class Wiping {
 public:
     Wiping(FileSystem& files, const std::string& path, WipeObserver* observer)
-        : files_(files), path_(path), observer_(observer)
+        : files_(files), path_(path), observer_(observer), held_(files)
     {
     }
 
@@ -129,7 +113,6 @@ private:
     // Before anything is opened for writing (each step's contract is at its definition).
     std::optional<ErrorInfo> locate(struct stat& named);
     std::optional<ErrorInfo> notFollowed(const struct stat& link, int err);
-    std::optional<ErrorInfo> openFolder(const std::string& path, std::optional<Descriptor>& out);
     std::optional<ErrorInfo> pin(struct stat& named);
     std::optional<ErrorInfo> lookBeforeOpening(const struct stat& named);
     std::optional<ErrorInfo> checkPermissions();
@@ -150,34 +133,28 @@ private:
     void report(int pass, std::uint64_t done, bool force);
     // After the passes.
     std::optional<ErrorInfo> deleteFile();
-    std::optional<ErrorInfo> unlinkHidden(const std::string& hidden, const std::string& left);
+    std::optional<ErrorInfo> syncFolder();
     std::optional<ErrorInfo> removeLink();
     // The reports that several steps share.
     ErrorInfo inUse(int pass) const;
     ErrorInfo cannotOpen(int err, int pass) const;
     ErrorInfo afterPasses(ErrorInfo error, const std::string& left) const;
     // Whether `st` is of the file being wiped.
-    bool isWiped(const struct stat& st) const { return st.st_dev == device_ && st.st_ino == inode_; }
+    bool isWiped(const struct stat& st) const { return held_.is(st); }
 
     FileSystem& files_;
     const std::string& path_; // as the user gave it; every report names it
     WipeObserver* observer_;
 
-    std::string file_;                     // the file to wipe: path_, or the file a link at path_ leads to
-    std::string name_;                     // its name in its folder
-    bool viaLink_ = false;                 // path_ is a symbolic link to file_
-    std::optional<Descriptor> folder_;     // the folder that holds file_
-    std::optional<Descriptor> linkFolder_; // the folder that holds the link, when there is one
-    std::optional<Descriptor> pinned_;     // names the file being wiped (O_PATH)
-    bool folderSyncable_ = true;
+    std::string file_;         // the file to wipe: path_, or the file a link at path_ leads to
+    bool viaLink_ = false;     // path_ is a symbolic link to file_
+    HeldFile held_;            // the file being wiped, its folder, and the link's
     bool readable_ = true;     // the file may be read, so the last pass is read back
     bool mapped_ = false;      // the file system gave the file's block map
     BlockMap blocks_;          // where the file's data lay on the device before the first write
     struct stat firstLook_ {}; // the file as first looked at, with its change time
     StorageFacts facts_;       // what the first look found out about the file's storage
 
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
     std::uint64_t length_ = 0; // the file's length when the wipe began
     bool leasesAvailable_ = false;
     bool leased_ = false;      // this pass holds a write lease
@@ -253,7 +230,7 @@ std::optional<ErrorInfo> Wiping::locate(struct stat& named)
     const int fd = files_.OpenAt(AT_FDCWD, path_, kPinFlags, 0);
     if (fd < 0)
         return notFollowed(link, -fd);
-    pinned_.emplace(files_, fd);
+    Descriptor pin(files_, fd);
     if (int rc = viaLink_ ? files_.StatWithChangeTime(fd, "", named) : files_.Stat(fd, named); rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     // The file opened must be the file first looked at (the one the link leads to: as opened).
@@ -269,17 +246,13 @@ std::optional<ErrorInfo> Wiping::locate(struct stat& named)
             return refusal(EISDIR, path_, "is a link to the folder " + quoted(file_), detail::kOneFileAtATime);
         if (!S_ISREG(named.st_mode))
             return refusal(EINVAL, path_, "is a link to " + quoted(file_) + ", which is not a regular file");
-        if (auto error = openFolder(FolderOf(path_), linkFolder_))
-            return error;
+        if (int rc = held_.holdLink(FolderOf(path_), NameOf(path_)); rc < 0)
+            return failure(-rc, "Cannot open the folder of " + quoted(path_));
     }
-    name_ = NameOf(file_);
-    folderSyncable_ = true; // whatever the link's folder allowed
-    if (auto error = openFolder(FolderOf(file_), folder_))
-        return error;
-    struct stat inFolder {};
-    if (int rc = files_.StatAt(folder_->get(), name_, inFolder);
-        rc == -ENOENT || (rc == 0 && !SameFile(inFolder, named)))
+    if (int rc = held_.hold(pin.release(), named, FolderOf(file_), NameOf(file_)); rc == -ESTALE)
         return replaced(path_);
+    else if (rc < 0 && held_.folder() < 0)
+        return failure(-rc, "Cannot open the folder of " + quoted(path_));
     else if (rc < 0)
         return failure(-rc, "Cannot read the attributes of " + quoted(path_));
     return std::nullopt;
@@ -310,29 +283,11 @@ std::optional<ErrorInfo> Wiping::notFollowed(const struct stat& link, int err)
     return failure(err, (viaLink_ ? "Cannot follow the link " : "Cannot open ") + quoted(path_));
 }
 
-// Holds the folder at `path` in `out`, for search only where it may not be listed.
-std::optional<ErrorInfo> Wiping::openFolder(const std::string& path, std::optional<Descriptor>& out)
-{
-    int fd = files_.OpenAt(AT_FDCWD, path, kFolderFlags, 0);
-    if (fd == -EACCES) {
-        fd = files_.OpenAt(AT_FDCWD, path, kFolderPathFlags, 0);
-        folderSyncable_ = false;
-    }
-    if (fd < 0)
-        return failure(-fd, "Cannot open the folder of " + quoted(path_));
-    out.emplace(files_, fd);
-    return std::nullopt;
-}
-
 // Refuses, from the descriptor that names the file (fstat `named`), what must never be opened for
 // writing, and notes which file it is.
 std::optional<ErrorInfo> Wiping::pin(struct stat& named)
 {
-    if (auto refused = CheckBeforeOpening(files_, pinned_->get(), named, path_, facts_))
-        return refused;
-    device_ = named.st_dev;
-    inode_ = named.st_ino;
-    return std::nullopt;
+    return CheckBeforeOpening(files_, held_.pin(), named, path_, facts_);
 }
 
 // Checks, before anything is opened for writing, everything that would otherwise fail only after
@@ -340,9 +295,9 @@ std::optional<ErrorInfo> Wiping::pin(struct stat& named)
 std::optional<ErrorInfo> Wiping::lookBeforeOpening(const struct stat& named)
 {
     struct stat holder {};
-    if (int rc = files_.StatAt(folder_->get(), ".", holder); rc < 0)
+    if (int rc = files_.StatAt(held_.folder(), ".", holder); rc < 0)
         return failure(-rc, "Cannot read the attributes of the folder of " + quoted(path_));
-    const int mountRoot = files_.IsMountRoot(pinned_->get());
+    const int mountRoot = files_.IsMountRoot(held_.pin());
     if (mountRoot < 0)
         return failure(-mountRoot, "Cannot read the attributes of " + quoted(path_));
     if (mountRoot == 1 || holder.st_dev != named.st_dev)
@@ -363,9 +318,9 @@ std::optional<ErrorInfo> Wiping::lookBeforeOpening(const struct stat& named)
 // comes first, so its content is gone even where the name must stay.
 std::optional<ErrorInfo> Wiping::checkPermissions()
 {
-    if (int rc = files_.Access(folder_->get(), name_, W_OK); rc == -EACCES)
+    if (int rc = files_.Access(held_.folder(), held_.name(), W_OK); rc == -EACCES)
         return refusal(EACCES, path_, "is read-only", detail::kMakeItWritable);
-    readable_ = files_.Access(folder_->get(), name_, R_OK) != -EACCES;
+    readable_ = files_.Access(held_.folder(), held_.name(), R_OK) != -EACCES;
     return std::nullopt;
 }
 
@@ -374,7 +329,7 @@ std::optional<ErrorInfo> Wiping::checkPermissions()
 // The identity is checked on the descriptor opened for writing and the remaining checks run on it.
 std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
 {
-    const int fd = files_.Reopen(pinned_->get(), readable_ ? kOpenFlags : kWriteOnlyFlags);
+    const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
         return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
     if (fd < 0)
@@ -578,7 +533,7 @@ std::optional<ErrorInfo> Wiping::checkSize(int fd, std::uint64_t expected, const
 // the size the passes write. Whether the name still names it is asked once, at the delete.
 std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass)
 {
-    const int fd = files_.Reopen(pinned_->get(), readable_ ? kOpenFlags : kWriteOnlyFlags);
+    const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
         return inUse(pass);
     if (fd < 0)
@@ -702,50 +657,43 @@ std::optional<ErrorInfo> Wiping::finishPass(Descriptor& file, int pass)
     return std::nullopt;
 }
 
-// Deletes the file, but only while its name still names the file that was wiped: the name is first
-// moved to a hidden name of the wipe's own and looked at there, so a file that another program puts
-// in its place at the last moment is never the one deleted; such a file gets its name back.
+// Deletes the file, but only while its name still names the file that was wiped (HeldFile says
+// how), and flushes its folder so that the delete reaches the disk too.
 std::optional<ErrorInfo> Wiping::deleteFile()
 {
-    const std::string left = "the file is left in place, 2 bytes long (CR LF)";
-    const ErrorInfo notThere = replaced(path_, " before it was deleted; nothing was deleted");
-    const std::string elsewhere = "it is no longer under its name, 2 bytes long (CR LF)";
-    std::string hidden = hiddenName();
-    if (int rc = files_.RenameAt(folder_->get(), name_, hidden); rc == -EINVAL) {
-        // A file system that cannot rename without replacing: the name is looked at where it is.
-        hidden = name_;
-    } else if (rc == -ENOENT) {
-        return afterPasses(notThere, elsewhere);
-    } else if (rc < 0) {
-        return afterPasses(failure(-rc, "Cannot delete " + quoted(path_)), left);
-    }
-    struct stat named {};
-    const int rc = files_.StatAt(folder_->get(), hidden, named);
-    if (rc == 0 && isWiped(named))
-        return unlinkHidden(hidden, left);
-    ErrorInfo error = rc < 0 ? failure(-rc, "Cannot read the attributes of " + quoted(path_)) : notThere;
-    if (hidden != name_ && files_.RenameAt(folder_->get(), hidden, name_) < 0)
-        error.Description += " (the file now under its name was moved to " + quoted(hidden) + " in the same folder)";
-    return afterPasses(error, rc < 0 ? left : elsewhere);
-}
-
-// Deletes the wiped file, now named `hidden`, and flushes its folder.
-std::optional<ErrorInfo> Wiping::unlinkHidden(const std::string& hidden, const std::string& left)
-{
-    if (int rc = files_.UnlinkAt(folder_->get(), hidden); rc < 0) {
-        ErrorInfo error = failure(-rc, "Cannot delete " + quoted(path_));
-        if (hidden != name_ && files_.RenameAt(folder_->get(), hidden, name_) < 0)
-            return afterPasses(error, "the file is left in its folder as " + quoted(hidden) + ", 2 bytes long (CR LF)");
+    using Outcome = HeldFile::Deletion::Outcome;
+    using Step = HeldFile::Deletion::Step;
+    const HeldFile::Deletion deletion = held_.deleteName();
+    const std::string left = deletion.strandedAs.empty() || deletion.outcome == Outcome::Replaced
+        ? "the file is left in place, 2 bytes long (CR LF)"
+        : "the file is left in its folder as " + quoted(deletion.strandedAs) + ", 2 bytes long (CR LF)";
+    ErrorInfo error;
+    switch (deletion.outcome) {
+    case Outcome::Deleted: return syncFolder();
+    case Outcome::Gone:
+    case Outcome::Replaced:
+        error = replaced(path_, " before it was deleted; nothing was deleted");
+        if (!deletion.strandedAs.empty()) {
+            error.Description +=
+                " (the file now under its name was moved to " + quoted(deletion.strandedAs) + " in the same folder)";
+        }
+        return afterPasses(error, "it is no longer under its name, 2 bytes long (CR LF)");
+    case Outcome::Failed:
+        error = deletion.step == Step::Look ? failure(deletion.err, "Cannot read the attributes of " + quoted(path_))
+                                            : failure(deletion.err, "Cannot delete " + quoted(path_));
         return afterPasses(error, left);
     }
-    if (folderSyncable_) {
-        const int rc = files_.SyncFolder(folder_->get());
-        if (rc < 0 && rc != -EINVAL) {
-            ErrorInfo error = failure(-rc, "Cannot flush the folder of " + quoted(path_) + " to the disk");
-            error.Description += ". The file was overwritten " + std::to_string(FileRipper::kPasses) +
-                " times and deleted; the delete may not have reached the disk";
-            return error;
-        }
+    return std::nullopt;
+}
+
+// Flushes the folder after the delete.
+std::optional<ErrorInfo> Wiping::syncFolder()
+{
+    if (int rc = held_.syncFolder(); rc < 0) {
+        ErrorInfo error = failure(-rc, "Cannot flush the folder of " + quoted(path_) + " to the disk");
+        error.Description += ". The file was overwritten " + std::to_string(FileRipper::kPasses) +
+            " times and deleted; the delete may not have reached the disk";
+        return error;
     }
     return std::nullopt;
 }
@@ -753,11 +701,7 @@ std::optional<ErrorInfo> Wiping::unlinkHidden(const std::string& hidden, const s
 // The link the user chose goes last, and only while it is still a link.
 std::optional<ErrorInfo> Wiping::removeLink()
 {
-    const std::string name = NameOf(path_);
-    struct stat st {};
-    if (int rc = files_.StatAt(linkFolder_->get(), name, st); rc < 0 || !S_ISLNK(st.st_mode))
-        return std::nullopt;
-    if (int rc = files_.UnlinkAt(linkFolder_->get(), name); rc < 0) {
+    if (int rc = held_.removeLink(); rc < 0) {
         return failure(-rc,
             "Cannot delete the link " + quoted(path_) + " after its file " + quoted(file_) + " was wiped and deleted");
     }

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "FileSystem.h"
+
+#include <string>
+
+#include <sys/stat.h>
+
+namespace quellon {
+
+// The file being wiped, held so that no step can reach another file: its folder, held open; its
+// name there; a descriptor that only names the file (O_PATH), through which every pass opens it;
+// its identity (device, inode); and, when the user chose a symbolic link, the link's folder and
+// name. Every step names the file relative to the held folder, never through a link.
+class HeldFile {
+public:
+    explicit HeldFile(FileSystem& files) : files_(files) {}
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    // Holds the file that `pin` (an O_PATH descriptor, owned from now on; fstat `st`) names, known
+    // as `name` in the folder at `folderPath`. 0; -ESTALE when that name does not name it (any
+    // more); otherwise the -errno of opening the folder or of looking at the name.
+    int hold(int pin, const struct stat& st, const std::string& folderPath, const std::string& name);
+    // Holds the folder of the link the user chose, named `name` there. 0 or -errno.
+    int holdLink(const std::string& folderPath, const std::string& name);
+
+    int pin() const { return pin_; }
+    int folder() const { return folder_; }
+    const std::string& name() const { return name_; }
+    // Whether `st` is of the held file.
+    bool is(const struct stat& st) const { return st.st_dev == device_ && st.st_ino == inode_; }
+    // Opens the held file once more, whatever its name names by now. The descriptor, or -errno.
+    int open(int flags) { return files_.Reopen(pin_, flags); }
+
+    // How deleting the name went.
+    struct Deletion {
+        enum class Outcome {
+            Deleted,  // the name named the held file, and is gone
+            Gone,     // the name names nothing
+            Replaced, // the name names another file, which keeps it (see `strandedAs`)
+            Failed,   // a call failed: `err`, at `step`; the held file keeps its name (see `strandedAs`)
+        } outcome = Outcome::Deleted;
+        int err = 0;
+        enum class Step { Rename, Look, Unlink } step = Step::Rename;
+        // Not empty when a file could not be given its name back: the hidden name it is left under.
+        std::string strandedAs;
+    };
+    // Deletes the name, but only while it names the held file: it is first given a hidden name of
+    // its own in the same folder and looked at there, so that a file another program puts in its
+    // place at the last moment is never the one deleted (and gets its name back). Where the file
+    // system cannot rename without replacing, the name is looked at and deleted where it is.
+    Deletion deleteName();
+    // Flushes the folder, where it could be opened for that: 0 or -errno.
+    int syncFolder();
+    // Removes the link the user chose, only while it is still a link: 0 (also when it is not a
+    // link any more) or -errno.
+    int removeLink();
+
+private:
+    // Opens the folder at `path`, for search only where it may not be listed (`listable` false).
+    int openFolder(const std::string& path, bool& listable);
+
+    FileSystem& files_;
+    int pin_ = -1;
+    int folder_ = -1;
+    bool listable_ = false;
+    std::string name_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    int linkFolder_ = -1;
+    std::string linkName_;
+};
+
+} // namespace quellon
