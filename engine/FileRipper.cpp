@@ -113,7 +113,7 @@ private:
     // Before anything is opened for writing (each step's contract is at its definition).
     std::optional<ErrorInfo> locate(struct stat& named);
     std::optional<ErrorInfo> notFollowed(const struct stat& link, int err);
-    std::optional<ErrorInfo> pin(struct stat& named);
+    std::optional<ErrorInfo> refuseBeforeOpening(const struct stat& named);
     std::optional<ErrorInfo> lookBeforeOpening(const struct stat& named);
     std::optional<ErrorInfo> checkPermissions();
     // The passes.
@@ -172,7 +172,7 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
 {
     std::optional<Descriptor> file;
     struct stat named {};
-    if ((error = locate(named)) || (error = pin(named)) || (error = lookBeforeOpening(named)) ||
+    if ((error = locate(named)) || (error = refuseBeforeOpening(named)) || (error = lookBeforeOpening(named)) ||
         (error = openFirst(file)))
         return WipeOutcome::Failed;
 
@@ -284,8 +284,8 @@ std::optional<ErrorInfo> Wiping::notFollowed(const struct stat& link, int err)
 }
 
 // Refuses, from the descriptor that names the file (fstat `named`), what must never be opened for
-// writing, and notes which file it is.
-std::optional<ErrorInfo> Wiping::pin(struct stat& named)
+// writing.
+std::optional<ErrorInfo> Wiping::refuseBeforeOpening(const struct stat& named)
 {
     return CheckBeforeOpening(files_, held_.pin(), named, path_, facts_);
 }
