@@ -4,12 +4,16 @@
 
 #include "BlockMap.h"
 
+#include "WipeSupport.h"
+
 #include <cerrno>
 
 #include <linux/fiemap.h>
 
 namespace quellon {
 namespace {
+
+using detail::NotOffered;
 
 constexpr std::uint32_t kExtentsPerCall = 64;
 
@@ -22,12 +26,6 @@ bool heldData(const Extent& extent)
     return (extent.flags & (kNoPlace | FIEMAP_EXTENT_UNWRITTEN)) == 0;
 }
 
-// The errors with which a file system says it does not offer an ioctl at all.
-bool notOffered(int err)
-{
-    return err == ENOTTY || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
-}
-
 } // namespace
 
 int ReadBlockMap(FileSystem& files, int fd, bool flushFirst, BlockMap& map)
@@ -37,7 +35,7 @@ int ReadBlockMap(FileSystem& files, int fd, bool flushFirst, BlockMap& map)
     std::uint64_t start = 0;
     for (;;) {
         if (int rc = files.MapExtents(fd, start, kExtentsPerCall, flushFirst && start == 0, extents); rc < 0)
-            return notOffered(-rc) ? -EOPNOTSUPP : rc;
+            return NotOffered(-rc) ? -EOPNOTSUPP : rc;
         if (extents.empty())
             return 0;
         map.insert(map.end(), extents.begin(), extents.end());

@@ -167,12 +167,6 @@ bool hasOption(const std::string& options, std::string_view wanted)
     return false;
 }
 
-// The errors with which a file system says it does not offer an ioctl at all.
-bool notOffered(int err)
-{
-    return err == ENOTTY || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
-}
-
 // The type and super options of `device` in the mount table `table` (/proc/self/mountinfo).
 bool findMount(std::string_view table, dev_t device, std::string& type, std::string& options)
 {
@@ -296,7 +290,7 @@ std::optional<ErrorInfo> GatherFileFacts(
     FileSystem& files, int fd, const BlockMap& map, const std::string& path, StorageFacts& facts)
 {
     unsigned attributes = 0;
-    if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !notOffered(-rc))
+    if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !NotOffered(-rc))
         return failure(-rc, "Cannot read the attribute flags of " + quoted(path));
     facts.journalDataAttribute = (attributes & FS_JOURNAL_DATA_FL) != 0;
     for (const Extent& extent : map) {

@@ -8,6 +8,7 @@
 #include "ErrorInfo.h"
 #include "FileSystem.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,12 @@ inline ErrorInfo replaced(const std::string& path, const std::string& when = {})
 {
     return ErrorInfo{
         ESTALE, quoted(path) + " was replaced by another file during the wipe; the wipe stopped" + when, kSource};
+}
+
+// The errors with which a file system says it does not offer an ioctl at all.
+inline bool NotOffered(int err)
+{
+    return err == ENOTTY || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
 }
 
 // What to do about a refusal, added to its description where there is one thing to do.
