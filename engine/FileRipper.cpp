@@ -10,6 +10,7 @@
 #include "HeldFile.h"
 #include "Safeguards.h"
 #include "WipeSupport.h"
+#include "Words.h"
 
 #include <algorithm>
 #include <array>
@@ -67,12 +68,6 @@ constexpr int kPinFlags = O_PATH | O_CLOEXEC;
 constexpr int kLeaseTries = 20;
 constexpr auto kLeaseRetry = std::chrono::milliseconds(50);
 
-// " (pass 5 of 44)": which pass a report is about.
-std::string passText(int pass)
-{
-    return " (pass " + std::to_string(pass) + " of " + std::to_string(FileRipper::kPasses) + ")";
-}
-
 // `value` rounded up to a multiple of `step`.
 std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
 {
@@ -92,12 +87,6 @@ bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// "1 other name", "2 other names".
-std::string plural(std::uint64_t count, const char* one, const char* many)
-{
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 // One wipe of one path. Each step either succeeds or returns the failure to report.
 class Wiping {
 public:
@@ -106,39 +95,37 @@ public:
     {
     }
 
-    // Runs the whole wipe; on failure `error` holds what to report.
-    WipeOutcome run(std::optional<ErrorInfo>& error);
+    // Runs the whole wipe; on failure `error` holds why it stopped.
+    WipeOutcome run(std::optional<StopReason>& error);
 
 private:
     // Before anything is opened for writing (each step's contract is at its definition).
-    std::optional<ErrorInfo> locate(struct stat& named);
-    std::optional<ErrorInfo> notFollowed(const struct stat& link, int err);
-    std::optional<ErrorInfo> refuseBeforeOpening(const struct stat& named);
-    std::optional<ErrorInfo> lookBeforeOpening(const struct stat& named);
-    std::optional<ErrorInfo> checkPermissions();
+    std::optional<StopReason> locate(struct stat& named);
+    std::optional<StopReason> notFollowed(const struct stat& link, int err);
+    std::optional<StopReason> refuseBeforeOpening(const struct stat& named);
+    std::optional<StopReason> lookBeforeOpening(const struct stat& named);
+    std::optional<StopReason> checkPermissions();
     // The passes.
-    std::optional<ErrorInfo> openFirst(std::optional<Descriptor>& out);
-    std::optional<ErrorInfo> mapBlocks(int fd);
-    std::optional<ErrorInfo> checkBlocks(int fd, const std::string& when);
-    std::optional<ErrorInfo> planPasses(const struct stat& st);
-    std::optional<ErrorInfo> reopen(std::optional<Descriptor>& out, int pass);
-    std::optional<ErrorInfo> takeLease(int fd, int pass);
-    std::optional<ErrorInfo> checkLease(int fd, int pass);
-    std::optional<ErrorInfo> checkSize(int fd, std::uint64_t expected, const std::string& when);
-    std::optional<ErrorInfo> runPass(Descriptor& file, int pass);
-    std::optional<ErrorInfo> finishLastPass(Descriptor& file);
-    std::optional<ErrorInfo> finishPass(Descriptor& file, int pass);
-    std::optional<ErrorInfo> writeAll(int fd, int pass, std::uint64_t bufferFill);
+    std::optional<StopReason> openFirst(std::optional<Descriptor>& out);
+    std::optional<StopReason> mapBlocks(int fd);
+    std::optional<StopReason> checkBlocks(int fd, When when);
+    std::optional<StopReason> planPasses(const struct stat& st);
+    std::optional<StopReason> reopen(std::optional<Descriptor>& out, int pass);
+    std::optional<StopReason> takeLease(int fd, int pass);
+    std::optional<StopReason> checkLease(int fd, int pass);
+    std::optional<StopReason> checkSize(int fd, std::uint64_t expected, When when);
+    std::optional<StopReason> runPass(Descriptor& file, int pass);
+    std::optional<StopReason> finishLastPass(Descriptor& file);
+    std::optional<StopReason> finishPass(Descriptor& file, int pass);
+    std::optional<StopReason> writeAll(int fd, int pass, std::uint64_t bufferFill);
     void fillBuffer(std::string_view pattern, std::uint64_t bufferFill);
     void report(int pass, std::uint64_t done, bool force);
     // After the passes.
-    std::optional<ErrorInfo> deleteFile();
-    std::optional<ErrorInfo> syncFolder();
-    std::optional<ErrorInfo> removeLink();
-    // The reports that several steps share.
-    ErrorInfo inUse(int pass) const;
-    ErrorInfo cannotOpen(int err, int pass) const;
-    ErrorInfo afterPasses(ErrorInfo error, const std::string& left) const;
+    std::optional<StopReason> deleteFile();
+    std::optional<StopReason> syncFolder();
+    std::optional<StopReason> removeLink();
+    // When, for a step of `pass` whose failure before the first write names no pass.
+    static When beforeOrIn(int pass) { return pass == 1 ? When{} : When::inPass(pass); }
     // Whether `st` is of the file being wiped.
     bool isWiped(const struct stat& st) const { return held_.is(st); }
 
@@ -168,7 +155,7 @@ private:
 // and hold it and its folder; refuse what must not be wiped; 44 passes, each a complete open,
 // overwrite, flush and close, watched by the lease, the size and the block map; then the read-back,
 // the cut and the delete (finishLastPass, deleteFile). The first failure ends the wipe.
-WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
+WipeOutcome Wiping::run(std::optional<StopReason>& error)
 {
     std::optional<Descriptor> file;
     struct stat named {};
@@ -200,126 +187,102 @@ WipeOutcome Wiping::run(std::optional<ErrorInfo>& error)
     return WipeOutcome::Wiped;
 }
 
-// After all passes: `error` and what is left of the file.
-ErrorInfo Wiping::afterPasses(ErrorInfo error, const std::string& left) const
-{
-    error.Description +=
-        ". Its content was already overwritten " + std::to_string(FileRipper::kPasses) + " times; " + left;
-    return error;
-}
-
 // Finds the file that the path names, by letting the kernel open it as it would for any open (a
 // descriptor that only names it): a symbolic link is followed where Linux lets this user follow it,
 // once, and from then on nothing is looked up through a link again. Then holds the file's folder
 // and checks that the file's name in it still names the file that was opened; `named` is its fstat.
-std::optional<ErrorInfo> Wiping::locate(struct stat& named)
+std::optional<StopReason> Wiping::locate(struct stat& named)
 {
     struct stat link {};
-    if (int rc = files_.StatWithChangeTime(AT_FDCWD, path_, link); rc == -ENOENT) {
-        return ErrorInfo{ENOENT,
-            quoted(path_) +
-                " does not exist, so nothing was wiped. It may have been renamed, moved or "
-                "wiped already.",
-            detail::kSource};
-    } else if (rc < 0) {
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
-    }
+    if (int rc = files_.StatWithChangeTime(AT_FDCWD, path_, link); rc == -ENOENT)
+        return StopReason{.stop = Stop::Missing};
+    else if (rc < 0)
+        return Failed(Call::ReadAttributes, -rc);
     viaLink_ = S_ISLNK(link.st_mode);
     if (S_ISDIR(link.st_mode))
-        return refusal(EISDIR, path_, "is a folder", detail::kOneFileAtATime);
+        return StopReason{.stop = Stop::Folder};
     const int fd = files_.OpenAt(AT_FDCWD, path_, kPinFlags, 0);
     if (fd < 0)
         return notFollowed(link, -fd);
     Descriptor pin(files_, fd);
     if (int rc = viaLink_ ? files_.StatWithChangeTime(fd, "", named) : files_.Stat(fd, named); rc < 0)
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+        return Failed(Call::ReadAttributes, -rc);
     // The file opened must be the file first looked at (the one the link leads to: as opened).
     if (!viaLink_ && !SameFile(link, named))
-        return replaced(path_);
+        return StopReason{.stop = Stop::Replaced};
     firstLook_ = viaLink_ ? named : link;
     file_ = path_;
     if (viaLink_) {
         // Where the link led, as the kernel found it.
         if (int rc = files_.ReadLink("/proc/self/fd/" + std::to_string(fd), file_); rc < 0)
-            return failure(-rc, "Cannot follow the link " + quoted(path_));
+            return Failed(Call::FollowLink, -rc);
         if (S_ISDIR(named.st_mode))
-            return refusal(EISDIR, path_, "is a link to the folder " + quoted(file_), detail::kOneFileAtATime);
+            return StopReason{.stop = Stop::LinkToFolder, .name = file_};
         if (!S_ISREG(named.st_mode))
-            return refusal(EINVAL, path_, "is a link to " + quoted(file_) + ", which is not a regular file");
+            return StopReason{.stop = Stop::LinkToNonRegular, .name = file_};
         if (int rc = held_.holdLink(FolderOf(path_), NameOf(path_)); rc < 0)
-            return failure(-rc, "Cannot open the folder of " + quoted(path_));
+            return Failed(Call::OpenFolder, -rc);
     }
     if (int rc = held_.hold(pin.release(), named, FolderOf(file_), NameOf(file_)); rc == -ESTALE)
-        return replaced(path_);
-    else if (rc < 0 && held_.folder() < 0)
-        return failure(-rc, "Cannot open the folder of " + quoted(path_));
+        return StopReason{.stop = Stop::Replaced};
     else if (rc < 0)
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+        return Failed(held_.folder() < 0 ? Call::OpenFolder : Call::ReadAttributes, -rc);
     return std::nullopt;
 }
 
 // Why the kernel would not open the path (errno `err`); `link` is the path's own lstat.
-std::optional<ErrorInfo> Wiping::notFollowed(const struct stat& link, int err)
+std::optional<StopReason> Wiping::notFollowed(const struct stat& link, int err)
 {
     if (err == ENOENT && viaLink_) {
         std::string target;
         if (files_.ReadLink(path_, target) < 0)
             target = "?";
-        return ErrorInfo{ENOENT,
-            quoted(path_) + " is a link to " + quoted(target) + " which does not exist, so nothing was wiped.",
-            detail::kSource};
+        return StopReason{.stop = Stop::LinkToMissing, .name = target};
     }
     if (err == ENOENT)
-        return replaced(path_);
+        return StopReason{.stop = Stop::Replaced};
     // Linux follows a link in a shared folder such as /tmp (sticky, writable by all) only for the
     // link's owner or the folder's owner (fs.protected_symlinks).
     struct stat holder {};
     if (err == EACCES && viaLink_ && files_.StatAt(AT_FDCWD, FolderOf(path_), holder) == 0 &&
         (holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && link.st_uid != ::geteuid() &&
         link.st_uid != holder.st_uid) {
-        return refusal(EACCES, path_,
-            "is a link that belongs to another user in a shared folder, and Linux does not let it be followed");
+        return StopReason{.stop = Stop::LinkNotFollowed};
     }
-    return failure(err, (viaLink_ ? "Cannot follow the link " : "Cannot open ") + quoted(path_));
+    return Failed(viaLink_ ? Call::FollowLink : Call::Open, err);
 }
 
 // Refuses, from the descriptor that names the file (fstat `named`), what must never be opened for
 // writing.
-std::optional<ErrorInfo> Wiping::refuseBeforeOpening(const struct stat& named)
+std::optional<StopReason> Wiping::refuseBeforeOpening(const struct stat& named)
 {
-    return CheckBeforeOpening(files_, held_.pin(), named, path_, facts_);
+    return CheckBeforeOpening(files_, held_.pin(), named, facts_);
 }
 
 // Checks, before anything is opened for writing, everything that would otherwise fail only after
 // the passes: a mount point, other names of the file, the delete and the read-back.
-std::optional<ErrorInfo> Wiping::lookBeforeOpening(const struct stat& named)
+std::optional<StopReason> Wiping::lookBeforeOpening(const struct stat& named)
 {
     struct stat holder {};
     if (int rc = files_.StatAt(held_.folder(), ".", holder); rc < 0)
-        return failure(-rc, "Cannot read the attributes of the folder of " + quoted(path_));
+        return Failed(Call::ReadFolderAttributes, -rc);
     const int mountRoot = files_.IsMountRoot(held_.pin());
     if (mountRoot < 0)
-        return failure(-mountRoot, "Cannot read the attributes of " + quoted(path_));
+        return Failed(Call::ReadAttributes, -mountRoot);
     if (mountRoot == 1 || holder.st_dev != named.st_dev)
-        return refusal(EBUSY, path_, "is a mount point: it cannot be deleted while something is mounted on it", "");
-    if (named.st_nlink > 1) {
-        const std::uint64_t others = static_cast<std::uint64_t>(named.st_nlink) - 1;
-        return refusal(EMLINK, path_,
-            "has " + plural(others, "other name", "other names") + " (hard " + (others == 1 ? "link" : "links") +
-                ") sharing its content: wiping it would destroy that content under " +
-                (others == 1 ? "the other name" : "the other names") + " too",
-            "");
-    }
+        return StopReason{.stop = Stop::MountPoint};
+    if (named.st_nlink > 1)
+        return StopReason{.stop = Stop::HardLinks, .found = static_cast<std::uint64_t>(named.st_nlink) - 1};
     return checkPermissions();
 }
 
 // The passes need the file writable. A file that cannot be read is wiped all the same, without
 // the read-back of the last pass. Whether the file may be deleted shows at the delete: the overwrite
 // comes first, so its content is gone even where the name must stay.
-std::optional<ErrorInfo> Wiping::checkPermissions()
+std::optional<StopReason> Wiping::checkPermissions()
 {
     if (int rc = files_.Access(held_.folder(), held_.name(), W_OK); rc == -EACCES)
-        return refusal(EACCES, path_, "is read-only", detail::kMakeItWritable);
+        return StopReason{.stop = Stop::ReadOnly};
     readable_ = files_.Access(held_.folder(), held_.name(), R_OK) != -EACCES;
     return std::nullopt;
 }
@@ -327,13 +290,13 @@ std::optional<ErrorInfo> Wiping::checkPermissions()
 // First open, through the descriptor that names the file. Its lease is taken first, then its block
 // map and its fstat: whatever another program changes after that, the lease or the block map shows.
 // The identity is checked on the descriptor opened for writing and the remaining checks run on it.
-std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
+std::optional<StopReason> Wiping::openFirst(std::optional<Descriptor>& out)
 {
     const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
-        return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
+        return StopReason{.stop = Stop::InUse};
     if (fd < 0)
-        return cannotOpen(-fd, 1);
+        return Failed(Call::OpenForWriting, -fd);
     Descriptor& file = out.emplace(files_, fd);
     if (auto error = takeLease(file.get(), 1))
         return error;
@@ -342,30 +305,25 @@ std::optional<ErrorInfo> Wiping::openFirst(std::optional<Descriptor>& out)
 
     struct stat st {};
     if (int rc = files_.StatWithChangeTime(file.get(), "", st); rc < 0)
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_));
+        return Failed(Call::ReadAttributes, -rc);
     if (!S_ISREG(st.st_mode))
-        return refusal(EINVAL, path_, "is not a regular file");
+        return StopReason{.stop = Stop::NotRegular};
     if (!isWiped(st))
-        return replaced(path_, "");
+        return StopReason{.stop = Stop::Replaced};
     // Before the lease and the block map, only the file's change time and size can tell whether
     // another program wrote to it, cut it or punched a hole in it since it was first looked at.
     if (st.st_size != firstLook_.st_size || st.st_ctim.tv_sec != firstLook_.st_ctim.tv_sec ||
         st.st_ctim.tv_nsec != firstLook_.st_ctim.tv_nsec) {
-        return ErrorInfo{ESTALE,
-            quoted(path_) +
-                " was changed by another program as the wipe began, so nothing was written and the file was not "
-                "deleted. Its old content may remain, for example in free space. Wipe it again when the other "
-                "program is done with it.",
-            detail::kSource};
+        return StopReason{.stop = Stop::ChangedAtStart};
     }
-    if (auto refused = CheckBeforeWiping(files_, file.get(), st, blocks_, path_, facts_))
+    if (auto refused = CheckBeforeWiping(files_, file.get(), st, blocks_, facts_))
         return refused;
     return planPasses(st);
 }
 
 // Where the file's data lies on the device before the first write. Data still waiting in memory
 // for its place is written out first, so that every block that holds it is known.
-std::optional<ErrorInfo> Wiping::mapBlocks(int fd)
+std::optional<StopReason> Wiping::mapBlocks(int fd)
 {
     const int rc = ReadBlockMap(files_, fd, true, blocks_);
     mapped_ = rc == 0;
@@ -374,48 +332,39 @@ std::optional<ErrorInfo> Wiping::mapBlocks(int fd)
         return std::nullopt;
     }
     if (rc < 0)
-        return failure(-rc, "Cannot read the block map of " + quoted(path_));
+        return Failed(Call::ReadBlockMap, -rc);
     return std::nullopt;
 }
 
 // The blocks that held the file's data must still be its blocks, at the same place in the file: if
 // another program cut the file, punched a hole in it or had it moved, the old data was left behind
-// in blocks that the passes never reach. `when` names the moment for the report.
-std::optional<ErrorInfo> Wiping::checkBlocks(int fd, const std::string& when)
+// in blocks that the passes never reach.
+std::optional<StopReason> Wiping::checkBlocks(int fd, When when)
 {
     if (!mapped_)
         return std::nullopt;
     BlockMap now;
     if (int rc = ReadBlockMap(files_, fd, false, now); rc < 0)
-        return failure(-rc, "Cannot read the block map of " + quoted(path_) + when);
+        return Failed(Call::ReadBlockMap, -rc, when);
     if (StillInPlace(blocks_, now))
         return std::nullopt;
-    return ErrorInfo{ESTALE,
-        quoted(path_) + " had its blocks freed or moved by another program during the wipe" + when +
-            ", so the wipe stopped and the file was not deleted. Its old content may remain, for example in free "
-            "space.",
-        detail::kSource};
+    return StopReason{.stop = Stop::BlocksMoved, .when = when};
 }
 
 // From the open file's fstat `st`: the length, the bytes each pass covers, and the write buffer.
-std::optional<ErrorInfo> Wiping::planPasses(const struct stat& st)
+std::optional<StopReason> Wiping::planPasses(const struct stat& st)
 {
     length_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     const std::uint64_t block = st.st_blksize > 0 ? static_cast<std::uint64_t>(st.st_blksize) : kPageSize;
     // Cover the whole file and the slack of its last block; a pass writes at least one pattern.
     if (length_ > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - block)
-        return ErrorInfo{EFBIG, quoted(path_) + " is too large to wipe", FileRipper::kSource};
+        return StopReason{.stop = Stop::TooLarge};
     extent_ = roundUp(std::max<std::uint64_t>(length_, kLongestPattern), block);
     // A sparse file's holes get blocks of their own in the first pass: refuse it before any write
     // if they cannot all fit, rather than fill the disk and stop halfway.
     const std::uint64_t allocated = st.st_blocks > 0 ? static_cast<std::uint64_t>(st.st_blocks) * 512 : 0;
-    if (extent_ > allocated && extent_ - allocated > facts_.freeBytes) {
-        return refusal(ENOSPC, path_,
-            "needs " + std::to_string(extent_ - allocated) +
-                " bytes more disk space to be overwritten (a sparse file's holes get blocks of their own), but "
-                "only " +
-                std::to_string(facts_.freeBytes) + " bytes are free on its file system");
-    }
+    if (extent_ > allocated && extent_ - allocated > facts_.freeBytes)
+        return StopReason{.stop = Stop::NoSpaceForHoles, .expected = extent_ - allocated, .found = facts_.freeBytes};
 
     // The buffer holds whole repeats of every pattern and whole pages, so each write starts on a
     // pattern boundary and suits direct I/O. A small file needs no more than its own length.
@@ -426,31 +375,8 @@ std::optional<ErrorInfo> Wiping::planPasses(const struct stat& st)
     bufferSize_ = std::min(largest, roundUp(extent_, kPageSize));
     buffer_ = allocatePages(bufferSize_);
     if (!buffer_)
-        return failure(ENOMEM, "Cannot wipe " + quoted(path_));
+        return Failed(Call::AllocateBuffer, ENOMEM);
     return std::nullopt;
-}
-
-// The open for `pass` failed with `err`.
-ErrorInfo Wiping::cannotOpen(int err, int pass) const
-{
-    const std::string what = "Cannot open " + quoted(path_) + " for writing" + (pass > 1 ? passText(pass) : "");
-    if (err == ENOSYS) {
-        return ErrorInfo{ENOSYS,
-            what + ": /proc is not mounted, and Quellon opens the file it holds through /proc/self/fd", kSource};
-    }
-    return failure(err, what);
-}
-
-// Another program holds the file open where that stops the wipe, before `pass`.
-ErrorInfo Wiping::inUse(int pass) const
-{
-    if (pass == 1)
-        return refusal(EBUSY, path_, "is open in another program", detail::kCloseItFirst);
-    return ErrorInfo{EBUSY,
-        quoted(path_) + " is open in another program, so the wipe stopped before pass " + std::to_string(pass) +
-            " of " + std::to_string(FileRipper::kPasses) + " and the file was not deleted." + detail::kCloseItFirst +
-            " Its content was already overwritten " + std::to_string(pass - 1) + " times; the file is left in place",
-        detail::kSource};
 }
 
 // A write lease tells us when another program opens the file: the kernel cannot grant it while
@@ -463,7 +389,7 @@ ErrorInfo Wiping::inUse(int pass) const
 // Once the wipe has started, a program that has opened the file (an indexer, a virus scanner)
 // never stops it: the last pass goes ahead without the lease, and the checks before the cut judge.
 // Takes the write lease for `pass` on `fd`, or says why the wipe cannot go on.
-std::optional<ErrorInfo> Wiping::takeLease(int fd, int pass)
+std::optional<StopReason> Wiping::takeLease(int fd, int pass)
 {
     leased_ = false;
     if (pass > 1 && (!leasesAvailable_ || pass < FileRipper::kPasses))
@@ -480,72 +406,59 @@ std::optional<ErrorInfo> Wiping::takeLease(int fd, int pass)
         return std::nullopt;
     }
     if (rc == -EAGAIN)
-        return strict ? std::optional<ErrorInfo>(inUse(pass)) : std::nullopt;
+        return strict ? std::optional<StopReason>(StopReason{.stop = Stop::InUse}) : std::nullopt;
     // Leases not available here: not the owner without CAP_LEASE (EACCES), a file system or a
     // system that offers none (EINVAL, leases-enable off). The wipe goes on without them.
     if (pass == 1 && (rc == -EACCES || rc == -EPERM || rc == -EINVAL || rc == -ENOSYS || rc == -EOPNOTSUPP))
         return std::nullopt;
-    return failure(-rc,
-        "Cannot check whether " + quoted(path_) + " is open in another program" +
-            (pass > 1 ? passText(pass) : std::string()));
+    return Failed(Call::CheckInUse, -rc, beforeOrIn(pass));
 }
 
 // While the lease is being broken, the kernel tells what the other program asked for: a read
 // (F_RDLCK) changes nothing, and that program simply waits until this pass closes the file; a
 // write or a truncate (F_UNLCK) stops the wipe before the other program can go ahead.
-std::optional<ErrorInfo> Wiping::checkLease(int fd, int pass)
+std::optional<StopReason> Wiping::checkLease(int fd, int pass)
 {
     if (!leased_)
         return std::nullopt;
     const int type = files_.GetLease(fd);
     if (type < 0)
-        return failure(-type, "Cannot check whether " + quoted(path_) + " is open in another program" + passText(pass));
-    if (type == F_UNLCK) {
-        return ErrorInfo{EBUSY,
-            quoted(path_) + " was opened for writing or truncated by another program during the wipe" + passText(pass) +
-                ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
-                "example in free space." +
-                detail::kCloseItFirst,
-            detail::kSource};
-    }
+        return Failed(Call::CheckInUse, -type, When::inPass(pass));
+    if (type == F_UNLCK)
+        return StopReason{.stop = Stop::OpenedForWriting, .when = When::inPass(pass)};
     return std::nullopt;
 }
 
-// The file open as `fd` must still be `expected` bytes long; `when` names the moment for the report.
-std::optional<ErrorInfo> Wiping::checkSize(int fd, std::uint64_t expected, const std::string& when)
+// The file open as `fd` must still be `expected` bytes long.
+std::optional<StopReason> Wiping::checkSize(int fd, std::uint64_t expected, When when)
 {
     struct stat st {};
     if (int rc = files_.Stat(fd, st); rc < 0)
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_) + when);
+        return Failed(Call::ReadAttributes, -rc, when);
     const std::uint64_t size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     if (size == expected)
         return std::nullopt;
-    return ErrorInfo{ESTALE,
-        quoted(path_) + " was " + (size > expected ? "lengthened" : "shortened") + " from " + std::to_string(expected) +
-            " to " + std::to_string(size) + " bytes by another program during the wipe" + when +
-            ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
-            "example in free space.",
-        detail::kSource};
+    return StopReason{.stop = Stop::Resized, .when = when, .expected = expected, .found = size};
 }
 
 // Later passes: the file is opened again through the descriptor that names it, so nothing else (a
 // device node, a FIFO, a link swapped in under its name) is ever opened, and its size must still be
 // the size the passes write. Whether the name still names it is asked once, at the delete.
-std::optional<ErrorInfo> Wiping::reopen(std::optional<Descriptor>& out, int pass)
+std::optional<StopReason> Wiping::reopen(std::optional<Descriptor>& out, int pass)
 {
     const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
-        return inUse(pass);
+        return StopReason{.stop = Stop::InUse, .when = When::inPass(pass)};
     if (fd < 0)
-        return cannotOpen(-fd, pass);
+        return Failed(Call::OpenForWriting, -fd, When::inPass(pass));
     Descriptor& file = out.emplace(files_, fd);
 
     struct stat st {};
     if (int rc = files_.Stat(file.get(), st); rc < 0)
-        return failure(-rc, "Cannot read the attributes of " + quoted(path_) + passText(pass));
+        return Failed(Call::ReadAttributes, -rc, When::inPass(pass));
     const std::uint64_t size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     if (size != extent_)
-        return checkSize(file.get(), extent_, passText(pass));
+        return checkSize(file.get(), extent_, When::inPass(pass));
     return takeLease(file.get(), pass);
 }
 
@@ -570,7 +483,7 @@ void Wiping::report(int pass, std::uint64_t done, bool force)
 }
 
 // Writes the buffer's pattern over bytes [0, extent) of the file, looping over short writes.
-std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t bufferFill)
+std::optional<StopReason> Wiping::writeAll(int fd, int pass, std::uint64_t bufferFill)
 {
     std::uint64_t done = 0;
     while (done < extent_) {
@@ -579,10 +492,8 @@ std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t buffer
         const std::uint64_t inChunk = done - chunkStart;
         const std::uint64_t size = std::min(bufferFill, extent_ - chunkStart) - inChunk;
         const ssize_t written = files_.WriteAt(fd, buffer_.get() + inChunk, size, static_cast<off_t>(done));
-        if (written < 0)
-            return failure(static_cast<int>(-written), "Cannot write to " + quoted(path_) + passText(pass));
-        if (written == 0)
-            return failure(EIO, "Cannot write to " + quoted(path_) + passText(pass));
+        if (written <= 0)
+            return Failed(Call::Write, written < 0 ? static_cast<int>(-written) : EIO, When::inPass(pass));
         // A file of several chunks: send this one on its way to the disk now (only a hint: the flush
         // at the end of the pass is what counts), and wait for what was written long enough ago.
         if (extent_ > bufferFill) {
@@ -590,7 +501,7 @@ std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t buffer
             if (done >= kWriteBehind) {
                 const off_t behind = static_cast<off_t>(done - kWriteBehind);
                 if (int rc = files_.AwaitWriteback(fd, behind, written); rc < 0)
-                    return failure(-rc, "Cannot flush " + quoted(path_) + " to the disk" + passText(pass));
+                    return Failed(Call::Flush, -rc, When::inPass(pass));
             }
             if (auto error = checkLease(fd, pass))
                 return error;
@@ -603,16 +514,16 @@ std::optional<ErrorInfo> Wiping::writeAll(int fd, int pass, std::uint64_t buffer
 
 // One pass on an open file: overwrite it all and flush it to the device; the last pass is then
 // finished by finishLastPass.
-std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
+std::optional<StopReason> Wiping::runPass(Descriptor& file, int pass)
 {
     if (auto error = writeAll(file.get(), pass, std::min(bufferSize_, extent_)))
         return error;
     if (int rc = files_.Sync(file.get()); rc < 0)
-        return failure(-rc, "Cannot flush " + quoted(path_) + " to the disk" + passText(pass));
+        return Failed(Call::Flush, -rc, When::inPass(pass));
     if (auto error = checkLease(file.get(), pass))
         return error;
     if (pass == 1) {
-        if (auto error = checkBlocks(file.get(), passText(pass)))
+        if (auto error = checkBlocks(file.get(), When::inPass(pass)))
             return error;
     }
     return pass < FileRipper::kPasses ? std::nullopt : finishLastPass(file);
@@ -621,18 +532,23 @@ std::optional<ErrorInfo> Wiping::runPass(Descriptor& file, int pass)
 // After the last pass has been flushed: the file is read back on the same descriptor, its size
 // looked at once more, and it is cut to the last pattern (CR LF) and flushed again, all under the
 // lease.
-std::optional<ErrorInfo> Wiping::finishLastPass(Descriptor& file)
+std::optional<StopReason> Wiping::finishLastPass(Descriptor& file)
 {
-    const std::string fullLength = "the file is left in place at its full length";
+    // What a step that fails here leaves: an overwritten file, with what is left of it.
+    auto leaving = [](StopReason reason, Left left) {
+        reason.when = When::after();
+        reason.left = left;
+        return reason;
+    };
     if (!readable_) {
         // Not readable: nothing to read back.
-    } else if (auto problem = VerifyOverwrite(files_, file.get(), path_, extent_, kPatterns.back())) {
+    } else if (auto problem = VerifyOverwrite(files_, file.get(), extent_, kPatterns.back())) {
         // A difference means the overwrite cannot be vouched for; a failed read says nothing of it.
-        if (problem->differs)
-            return problem->error;
-        return afterPasses(problem->error, fullLength + " (it was not read back)");
+        if (problem->stop != Stop::CallFailed)
+            return problem;
+        return leaving(*problem, Left::FullLengthNotReadBack);
     }
-    const std::string afterLast = readable_ ? " (after the last pass was read back)" : " (after the last pass)";
+    const When afterLast{readable_ ? When::Stage::LastPassReadBack : When::Stage::LastPassWritten};
     if (auto error = checkSize(file.get(), extent_, afterLast))
         return error;
     if (auto error = checkBlocks(file.get(), afterLast))
@@ -641,74 +557,74 @@ std::optional<ErrorInfo> Wiping::finishLastPass(Descriptor& file)
         return error;
     const off_t last = static_cast<off_t>(kPatterns.back().size());
     if (int rc = files_.Truncate(file.get(), last); rc < 0)
-        return afterPasses(failure(-rc, "Cannot truncate " + quoted(path_)), fullLength);
+        return leaving(Failed(Call::Truncate, -rc), Left::FullLength);
     if (int rc = files_.Sync(file.get()); rc < 0)
-        return afterPasses(failure(-rc, "Cannot flush " + quoted(path_) + " to the disk"),
-            "the file is left in place, cut to 2 bytes that may not have reached the disk");
+        return leaving(Failed(Call::Flush, -rc), Left::CutNotOnDisk);
     return checkLease(file.get(), FileRipper::kPasses);
 }
 
 // Closes the pass's descriptor, which gives back its lease.
-std::optional<ErrorInfo> Wiping::finishPass(Descriptor& file, int pass)
+std::optional<StopReason> Wiping::finishPass(Descriptor& file, int pass)
 {
     leased_ = false; // the close gives the lease back
     if (int rc = files_.Close(file.release()); rc < 0)
-        return failure(-rc, "Cannot close " + quoted(path_) + passText(pass));
+        return Failed(Call::Close, -rc, When::inPass(pass));
     return std::nullopt;
 }
 
 // Deletes the file, but only while its name still names the file that was wiped (HeldFile says
 // how), and flushes its folder so that the delete reaches the disk too.
-std::optional<ErrorInfo> Wiping::deleteFile()
+std::optional<StopReason> Wiping::deleteFile()
 {
     using Outcome = HeldFile::Deletion::Outcome;
-    using Step = HeldFile::Deletion::Step;
     const HeldFile::Deletion deletion = held_.deleteName();
-    const std::string left = deletion.strandedAs.empty() || deletion.outcome == Outcome::Replaced
-        ? "the file is left in place, 2 bytes long (CR LF)"
-        : "the file is left in its folder as " + quoted(deletion.strandedAs) + ", 2 bytes long (CR LF)";
-    ErrorInfo error;
     switch (deletion.outcome) {
     case Outcome::Deleted: return syncFolder();
     case Outcome::Gone:
     case Outcome::Replaced:
-        error = replaced(path_, " before it was deleted; nothing was deleted");
-        if (!deletion.strandedAs.empty()) {
-            error.Description +=
-                " (the file now under its name was moved to " + quoted(deletion.strandedAs) + " in the same folder)";
-        }
-        return afterPasses(error, "it is no longer under its name, 2 bytes long (CR LF)");
-    case Outcome::Failed:
-        error = deletion.step == Step::Look ? failure(deletion.err, "Cannot read the attributes of " + quoted(path_))
-                                            : failure(deletion.err, "Cannot delete " + quoted(path_));
-        return afterPasses(error, left);
+        return StopReason{.stop = Stop::ReplacedBeforeDelete,
+            .when = When::after(),
+            .left = Left::NotUnderName,
+            .name = deletion.strandedAs};
+    case Outcome::Failed: {
+        StopReason failed =
+            Failed(deletion.step == HeldFile::Deletion::Step::Look ? Call::ReadAttributes : Call::Delete, deletion.err,
+                When::after());
+        failed.left = deletion.strandedAs.empty() ? Left::InPlace : Left::InFolderAs;
+        failed.name = deletion.strandedAs;
+        return failed;
+    }
     }
     return std::nullopt;
 }
 
 // Flushes the folder after the delete.
-std::optional<ErrorInfo> Wiping::syncFolder()
+std::optional<StopReason> Wiping::syncFolder()
 {
-    if (int rc = held_.syncFolder(); rc < 0) {
-        ErrorInfo error = failure(-rc, "Cannot flush the folder of " + quoted(path_) + " to the disk");
-        error.Description += ". The file was overwritten " + std::to_string(FileRipper::kPasses) +
-            " times and deleted; the delete may not have reached the disk";
-        return error;
-    }
+    if (int rc = held_.syncFolder(); rc < 0)
+        return Failed(Call::FlushFolder, -rc, When::after());
     return std::nullopt;
 }
 
 // The link the user chose goes last, and only while it is still a link.
-std::optional<ErrorInfo> Wiping::removeLink()
+std::optional<StopReason> Wiping::removeLink()
 {
     if (int rc = held_.removeLink(); rc < 0) {
-        return failure(-rc,
-            "Cannot delete the link " + quoted(path_) + " after its file " + quoted(file_) + " was wiped and deleted");
+        StopReason failed = Failed(Call::DeleteLink, -rc, When::after());
+        failed.name = file_;
+        return failed;
     }
     return std::nullopt;
 }
 
 } // namespace
+
+WipeOutcome WipeFile(
+    FileSystem& files, const std::string& path, WipeObserver* observer, std::optional<StopReason>& reason)
+{
+    reason.reset();
+    return Wiping(files, path, observer).run(reason);
+}
 
 FileRipper::FileRipper(MessageBox& messages, FileSystem& files) : messages_(messages), files_(files)
 {
@@ -721,10 +637,10 @@ void FileRipper::CleanQuellon(const std::string& path)
 
 WipeOutcome FileRipper::Wipe(const std::string& path, WipeObserver* observer)
 {
-    std::optional<ErrorInfo> error;
-    const WipeOutcome outcome = Wiping(files_, path, observer).run(error);
-    if (outcome == WipeOutcome::Failed && error)
-        ShowErrorReport(messages_, *error);
+    std::optional<StopReason> reason;
+    const WipeOutcome outcome = WipeFile(files_, path, observer, reason);
+    if (outcome == WipeOutcome::Failed && reason)
+        ShowErrorReport(messages_, ReportFor(*reason, path));
     return outcome;
 }
 

@@ -5,8 +5,10 @@
 #include "ErrorInfo.h"
 #include "FileSystem.h"
 #include "MessageBox.h"
+#include "StopReason.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +37,11 @@ enum class WipeOutcome {
     Failed,    // a step failed; the error report has been shown and dismissed
     Cancelled, // the observer asked to stop; the file is left as the finished passes made it
 };
+
+// One wipe of the file at `path` through `files`, as FileRipper::Wipe makes it, without the report:
+// how it ended, and in `reason` why it stopped when it failed (Words.h words it).
+WipeOutcome WipeFile(
+    FileSystem& files, const std::string& path, WipeObserver* observer, std::optional<StopReason>& reason);
 
 // The wiping engine. It keeps nothing from one call to the next; the one object serves any number
 // of wipes. Failures are reported to the user through `messages` with the error report and never

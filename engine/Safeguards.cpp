@@ -32,13 +32,10 @@ constexpr int kCachedFlags = O_NONBLOCK;
 // from the device.
 class ReadBack {
 public:
-    ReadBack(FileSystem& files, int fd, const std::string& path)
-        : files_(files), fd_(fd), path_(path), what_("Cannot read " + quoted(path) + " back to check the overwrite")
-    {
-    }
+    ReadBack(FileSystem& files, int fd) : files_(files), fd_(fd) {}
 
     // Sets direct I/O on the descriptor, or falls back to reading through the emptied cache.
-    std::optional<ErrorInfo> openForReadBack()
+    std::optional<StopReason> openForReadBack()
     {
         if (int rc = files_.SetStatusFlags(fd_, kDirectFlags); rc == -EINVAL)
             return readCached();
@@ -49,7 +46,7 @@ public:
 
     // Reads bytes [offset, offset + size) into `into`, looping over short reads; a file that ends
     // before `extent` is reported.
-    std::optional<ReadBackProblem> readChunk(char* into, std::uint64_t size, std::uint64_t offset, std::uint64_t extent)
+    std::optional<StopReason> readChunk(char* into, std::uint64_t size, std::uint64_t offset, std::uint64_t extent)
     {
         std::uint64_t have = 0;
         while (have < size) {
@@ -57,26 +54,20 @@ public:
             if (got == -EINVAL && direct_) {
                 // Direct I/O refused for this read after all: read through the emptied page cache.
                 if (auto error = readCached())
-                    return ReadBackProblem{*error};
+                    return error;
                 continue;
             }
             if (got < 0)
-                return ReadBackProblem{failed(static_cast<int>(-got))};
-            if (got == 0) {
-                return ReadBackProblem{ErrorInfo{EIO,
-                                           quoted(path_) + " read back shorter than the last pass wrote it (" +
-                                               std::to_string(offset + have) + " of " + std::to_string(extent) +
-                                               " bytes), so it was not deleted",
-                                           kSource},
-                    true};
-            }
+                return failed(static_cast<int>(-got));
+            if (got == 0)
+                return StopReason{.stop = Stop::ReadBackShort, .expected = extent, .found = offset + have};
             have += static_cast<std::uint64_t>(got);
         }
         return std::nullopt;
     }
 
     // Gives the descriptor back its usual status flags.
-    std::optional<ErrorInfo> finish()
+    std::optional<StopReason> finish()
     {
         if (!direct_)
             return std::nullopt;
@@ -86,11 +77,11 @@ public:
     }
 
     // The failure of a step of the read-back, with errno `err`.
-    ErrorInfo failed(int err) const { return failure(err, what_); }
+    static StopReason failed(int err) { return Failed(Call::ReadBack, err); }
 
 private:
     // Leaves direct I/O and drops the file's cached pages.
-    std::optional<ErrorInfo> readCached()
+    std::optional<StopReason> readCached()
     {
         direct_ = false;
         if (int rc = files_.SetStatusFlags(fd_, kCachedFlags); rc < 0)
@@ -102,8 +93,6 @@ private:
 
     FileSystem& files_;
     int fd_;
-    const std::string& path_;
-    std::string what_;
     bool direct_ = true;
 };
 
@@ -126,64 +115,48 @@ std::optional<std::uint64_t> firstDifference(const char* got, const char* expect
 
 } // namespace
 
-std::optional<ErrorInfo> CheckBeforeOpening(
-    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts)
+std::optional<StopReason> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, StorageFacts& facts)
 {
     if (!S_ISREG(st.st_mode))
-        return refusal(EINVAL, path, "is not a regular file");
-    if (auto error = GatherFileSystemFacts(files, fd, st, path, facts))
-        return error;
+        return StopReason{.stop = Stop::NotRegular};
+    if (auto failed = GatherFileSystemFacts(files, fd, st, facts))
+        return failed;
     if (auto why = WhyNotStoredData(facts))
-        return refusal(EINVAL, path, *why);
-    if (auto why = WhyOverwriteCannotReach(facts))
-        return refusal(EOPNOTSUPP, path, *why, kSeeTheReadme);
-    return std::nullopt;
+        return why;
+    return WhyOverwriteCannotReach(facts);
 }
 
-std::optional<ErrorInfo> CheckBeforeWiping(
-    FileSystem& files, int fd, const struct stat& st, const BlockMap& map, const std::string& path, StorageFacts facts)
+std::optional<StopReason> CheckBeforeWiping(
+    FileSystem& files, int fd, const struct stat& st, const BlockMap& map, StorageFacts facts)
 {
     if ((st.st_mode & 0222) == 0)
-        return refusal(EACCES, path, "is read-only", kMakeItWritable);
-
-    if (auto error = GatherFileFacts(files, fd, map, path, facts))
-        return error;
-    if (auto why = WhyOverwriteCannotReach(facts))
-        return refusal(EOPNOTSUPP, path, *why, kSeeTheReadme);
-    return std::nullopt;
+        return StopReason{.stop = Stop::ReadOnly};
+    if (auto failed = GatherFileFacts(files, fd, map, facts))
+        return failed;
+    return WhyOverwriteCannotReach(facts);
 }
 
-std::optional<ReadBackProblem> VerifyOverwrite(
-    FileSystem& files, int fd, const std::string& path, std::uint64_t extent, std::string_view pattern)
+std::optional<StopReason> VerifyOverwrite(FileSystem& files, int fd, std::uint64_t extent, std::string_view pattern)
 {
-    ReadBack reader(files, fd, path);
-    if (auto error = reader.openForReadBack())
-        return ReadBackProblem{*error};
+    ReadBack reader(files, fd);
+    if (auto failed = reader.openForReadBack())
+        return failed;
     const std::uint64_t chunk = readBackChunk(extent, pattern.size());
     AlignedBuffer buffer = allocatePages(chunk);
     if (!buffer)
-        return ReadBackProblem{reader.failed(ENOMEM)};
+        return ReadBack::failed(ENOMEM);
     std::string expected(chunk, '\0');
     for (std::size_t at = 0; at < chunk; ++at)
         expected[at] = pattern[at % pattern.size()];
 
     for (std::uint64_t offset = 0; offset < extent; offset += chunk) {
         const std::uint64_t want = std::min(chunk, extent - offset);
-        if (auto error = reader.readChunk(buffer.get(), want, offset, extent))
-            return error;
-        if (const auto at = firstDifference(buffer.get(), expected.data(), want)) {
-            return ReadBackProblem{ErrorInfo{EIO,
-                                       quoted(path) +
-                                           " did not read back as the last pass wrote it (first difference at "
-                                           "byte " +
-                                           std::to_string(offset + *at) + "), so it was not deleted",
-                                       kSource},
-                true};
-        }
+        if (auto stop = reader.readChunk(buffer.get(), want, offset, extent))
+            return stop;
+        if (const auto at = firstDifference(buffer.get(), expected.data(), want))
+            return StopReason{.stop = Stop::ReadBackDiffers, .found = offset + *at};
     }
-    if (auto error = reader.finish())
-        return ReadBackProblem{*error};
-    return std::nullopt;
+    return reader.finish();
 }
 
 std::string FolderOf(const std::string& path)

@@ -23,19 +23,15 @@ namespace {
 
 using namespace detail;
 
-enum class Kind {
-    CopyOnWrite,   // an overwrite is written to new blocks; the old ones stay until reused
-    LogStructured, // every write is appended to a log; the old data stays until the cleaner reuses it
-    Network,       // the data is stored on another machine
-    Fuse,          // a program in user space decides where the data goes
-    Overlay,       // the data may sit on a lower layer that writes never reach
-    Stacked,       // the data is stored through another file system that we cannot see
-};
-
 struct RefusedFileSystem {
     std::uint64_t magic; // statfs f_type
     const char* name;    // shown when the mount table does not name it
-    Kind kind;
+    // Why an overwrite cannot reach the old data: copy-on-write (written to new blocks; the old ones
+    // stay until reused), log-structured (appended to a log; the old data stays until the cleaner
+    // reuses it), network (stored on another machine), FUSE (a program in user space decides where
+    // the data goes), overlay (the data may sit on a lower layer that writes never reach), stacked
+    // (stored through another file system that we cannot see).
+    Reach reach;
 };
 
 // The file systems on which overwriting a file in place cannot be shown to reach its old data.
@@ -43,45 +39,45 @@ struct RefusedFileSystem {
 // tmpfs, vfat and exFAT overwrite in place (the per-file rules below still apply to them).
 constexpr std::array kRefused = {
     // btrfs: copy-on-write; even with nodatacow an extent that a snapshot shares is written anew.
-    RefusedFileSystem{0x9123683E, "btrfs", Kind::CopyOnWrite},
+    RefusedFileSystem{0x9123683E, "btrfs", Reach::CopyOnWrite},
     // ZFS (OpenZFS): copy-on-write; old blocks live on in snapshots and until they are reused.
-    RefusedFileSystem{0x2FC12FC1, "zfs", Kind::CopyOnWrite},
+    RefusedFileSystem{0x2FC12FC1, "zfs", Reach::CopyOnWrite},
     // bcachefs: copy-on-write.
-    RefusedFileSystem{0xCA451A4E, "bcachefs", Kind::CopyOnWrite},
+    RefusedFileSystem{0xCA451A4E, "bcachefs", Reach::CopyOnWrite},
     // NILFS2: log-structured, with continuous checkpoints that keep every old version.
-    RefusedFileSystem{0x3434, "nilfs2", Kind::LogStructured},
+    RefusedFileSystem{0x3434, "nilfs2", Reach::LogStructured},
     // F2FS: log-structured; data is normally rewritten out of place, in place only when its
     // update policy happens to choose it.
-    RefusedFileSystem{0xF2F52010, "f2fs", Kind::LogStructured},
+    RefusedFileSystem{0xF2F52010, "f2fs", Reach::LogStructured},
     // JFFS2, UBIFS and YAFFS2: log-structured flash file systems; flash is never rewritten in place.
-    RefusedFileSystem{0x72B6, "jffs2", Kind::LogStructured},
-    RefusedFileSystem{0x24051905, "ubifs", Kind::LogStructured},
-    RefusedFileSystem{0x5941FF53, "yaffs2", Kind::LogStructured},
+    RefusedFileSystem{0x72B6, "jffs2", Reach::LogStructured},
+    RefusedFileSystem{0x24051905, "ubifs", Reach::LogStructured},
+    RefusedFileSystem{0x5941FF53, "yaffs2", Reach::LogStructured},
     // NFS: the server's file system, not ours, decides where the data goes.
-    RefusedFileSystem{0x6969, "nfs", Kind::Network},
+    RefusedFileSystem{0x6969, "nfs", Reach::Network},
     // SMB/CIFS (the old smbfs, cifs and the SMB2+ client): a Windows or Samba server's disk.
-    RefusedFileSystem{0x517B, "smbfs", Kind::Network},
-    RefusedFileSystem{0xFF534D42, "cifs", Kind::Network},
-    RefusedFileSystem{0xFE534D42, "smb3", Kind::Network},
+    RefusedFileSystem{0x517B, "smbfs", Reach::Network},
+    RefusedFileSystem{0xFF534D42, "cifs", Reach::Network},
+    RefusedFileSystem{0xFE534D42, "smb3", Reach::Network},
     // Ceph: objects replicated over other machines.
-    RefusedFileSystem{0x00C36400, "ceph", Kind::Network},
+    RefusedFileSystem{0x00C36400, "ceph", Reach::Network},
     // Coda and AFS: served from other machines, with client caches of their own.
-    RefusedFileSystem{0x73757245, "coda", Kind::Network},
-    RefusedFileSystem{0x5346414F, "afs", Kind::Network},
-    RefusedFileSystem{0x6B414653, "afs", Kind::Network},
+    RefusedFileSystem{0x73757245, "coda", Reach::Network},
+    RefusedFileSystem{0x5346414F, "afs", Reach::Network},
+    RefusedFileSystem{0x6B414653, "afs", Reach::Network},
     // 9P (also the shared folders of virtual machines): the host's file system.
-    RefusedFileSystem{0x01021997, "9p", Kind::Network},
+    RefusedFileSystem{0x01021997, "9p", Reach::Network},
     // VirtualBox shared folders: the host's file system.
-    RefusedFileSystem{0x786F4256, "vboxsf", Kind::Network},
+    RefusedFileSystem{0x786F4256, "vboxsf", Reach::Network},
     // FUSE (sshfs, rclone, ntfs-3g, exfat-fuse, virtiofs...): a program decides where data goes.
-    RefusedFileSystem{0x65735546, "fuse", Kind::Fuse},
+    RefusedFileSystem{0x65735546, "fuse", Reach::Fuse},
     // overlay: a file from a lower layer is copied up when it is opened for writing, and the
     // lower layer keeps its copy.
-    RefusedFileSystem{0x794C7630, "overlay", Kind::Overlay},
+    RefusedFileSystem{0x794C7630, "overlay", Reach::Overlay},
     // aufs: a union mount like overlay, with the same copy-up.
-    RefusedFileSystem{0x61756673, "aufs", Kind::Overlay},
+    RefusedFileSystem{0x61756673, "aufs", Reach::Overlay},
     // eCryptfs: writes go through to a file on another file system, whose kind we cannot see.
-    RefusedFileSystem{0xF15F, "ecryptfs", Kind::Stacked},
+    RefusedFileSystem{0xF15F, "ecryptfs", Reach::Stacked},
 };
 
 // File systems whose files are the kernel's interfaces, not stored data: writing to one of their
@@ -119,38 +115,6 @@ constexpr std::array kKernelInterfaces = {
 
 // ext2, ext3 and ext4 share this magic number.
 constexpr std::uint64_t kExtMagic = 0xEF53;
-
-// The refusal's words for a kind of file system; %s stands for its name.
-const char* reasonFor(Kind kind)
-{
-    switch (kind) {
-    case Kind::CopyOnWrite: return "is on a copy-on-write file system (%s): overwriting cannot reach its old data";
-    case Kind::LogStructured: return "is on a log-structured file system (%s): overwriting cannot reach its old data";
-    case Kind::Network:
-        return "is on a network file system (%s): its data is stored on another machine, out of reach of an "
-               "overwrite";
-    case Kind::Fuse:
-        return "is on a FUSE file system (%s): the program behind it decides where its data is stored, so an "
-               "overwrite cannot be shown to reach it";
-    case Kind::Overlay:
-        return "is on an overlay file system (%s): its old data may sit on a lower layer that overwriting cannot "
-               "reach";
-    case Kind::Stacked:
-        return "is on a stacked file system (%s): its data is stored on another file system, out of sight of an "
-               "overwrite";
-    }
-    return "";
-}
-
-// `reason` with its %s replaced by `name`.
-std::string withName(const char* reason, const std::string& name)
-{
-    std::string out = reason;
-    const std::size_t at = out.find("%s");
-    if (at != std::string::npos)
-        out.replace(at, 2, name);
-    return out;
-}
 
 // Whether the comma-separated `options` hold exactly `wanted`.
 bool hasOption(const std::string& options, std::string_view wanted)
@@ -223,58 +187,50 @@ int readMountOptions(FileSystem& files, dev_t device, std::string& type, std::st
 
 } // namespace
 
-std::optional<std::string> WhyNotStoredData(const StorageFacts& facts)
+std::optional<StopReason> WhyNotStoredData(const StorageFacts& facts)
 {
     for (const KernelFileSystem& fs : kKernelInterfaces) {
         if (fs.magic == facts.magic)
-            return "is a kernel interface (" + (facts.type.empty() ? std::string(fs.name) : facts.type) +
-                "), not stored data";
+            return StopReason{.stop = Stop::KernelInterface, .name = facts.type.empty() ? fs.name : facts.type};
     }
     return std::nullopt;
 }
 
-std::optional<std::string> WhyOverwriteCannotReach(const StorageFacts& facts)
+std::optional<StopReason> WhyOverwriteCannotReach(const StorageFacts& facts)
 {
+    auto refused = [&](Reach reach, const std::string& name) {
+        return StopReason{.stop = Stop::OutOfReach, .reach = reach, .name = name};
+    };
     for (const RefusedFileSystem& fs : kRefused) {
         if (fs.magic == facts.magic)
-            return withName(reasonFor(fs.kind), facts.type.empty() ? fs.name : facts.type);
+            return refused(fs.reach, facts.type.empty() ? fs.name : facts.type);
     }
     // Journalled data (ext3/ext4 data=journal, also reiserfs): every write goes through the journal
     // first, and the journal keeps copies of the file's earlier contents that no overwrite of the
     // file reaches.
-    if (hasOption(facts.options, "data=journal")) {
-        const std::string name = facts.type.empty() ? "data=journal" : facts.type + ", data=journal";
-        return "is on a file system that journals file data (" + name +
-            "): the journal keeps copies of old data that overwriting cannot reach";
-    }
+    if (hasOption(facts.options, "data=journal"))
+        return refused(Reach::JournalledData, facts.type);
     // The journal-data attribute (chattr +j) journals one file's data like data=journal; ext4
     // ignores it under delayed allocation (its default), so it counts unless "delalloc" is known.
-    if (facts.magic == kExtMagic && facts.journalDataAttribute && !hasOption(facts.options, "delalloc")) {
-        return "has the journal-data attribute (chattr +j): the journal keeps copies of its old data that "
-               "overwriting cannot reach";
-    }
+    if (facts.magic == kExtMagic && facts.journalDataAttribute && !hasOption(facts.options, "delalloc"))
+        return refused(Reach::JournalAttribute, "");
     // Inline data (ext4 inline_data): the file's bytes live inside its inode, which is written
     // through the journal like all metadata, so copies of them stay in the journal.
-    if (facts.inlineData) {
-        return "keeps its data inside the file system's metadata (inline data): copies of it stay where "
-               "overwriting cannot reach, such as the journal";
-    }
+    if (facts.inlineData)
+        return refused(Reach::InlineData, "");
     // Shared extents (a reflinked copy, a deduplicated or snapshotted file): writing to the file
     // gives it new blocks and leaves the shared ones, with the old data, to the other owner.
-    if (facts.sharedExtents) {
-        return "shares its blocks with another file (a reflinked copy or a snapshot): overwriting would give it "
-               "new blocks and leave the old data in the shared ones";
-    }
+    if (facts.sharedExtents)
+        return refused(Reach::SharedExtents, "");
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> GatherFileSystemFacts(
-    FileSystem& files, int fd, const struct stat& st, const std::string& path, StorageFacts& facts)
+std::optional<StopReason> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st, StorageFacts& facts)
 {
     facts = StorageFacts{};
     struct statfs fsInfo {};
     if (int rc = files.StatFs(fd, fsInfo); rc < 0)
-        return failure(-rc, "Cannot read the file system of " + quoted(path));
+        return Failed(Call::ReadFileSystem, -rc);
     // Magic numbers are 32 bits; f_type is a signed long that some of them overflow on 32-bit machines.
     facts.magic = static_cast<std::uint64_t>(fsInfo.f_type) & 0xFFFFFFFFu;
     // Root may also fill the blocks kept back for it.
@@ -282,16 +238,15 @@ std::optional<ErrorInfo> GatherFileSystemFacts(
     facts.freeBytes = blocks * static_cast<std::uint64_t>(fsInfo.f_bsize);
 
     if (int rc = readMountOptions(files, st.st_dev, facts.type, facts.options); rc < 0 && rc != -ENOENT)
-        return failure(-rc, "Cannot read the mount options of " + quoted(path));
+        return Failed(Call::ReadMountOptions, -rc);
     return std::nullopt;
 }
 
-std::optional<ErrorInfo> GatherFileFacts(
-    FileSystem& files, int fd, const BlockMap& map, const std::string& path, StorageFacts& facts)
+std::optional<StopReason> GatherFileFacts(FileSystem& files, int fd, const BlockMap& map, StorageFacts& facts)
 {
     unsigned attributes = 0;
     if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !NotOffered(-rc))
-        return failure(-rc, "Cannot read the attribute flags of " + quoted(path));
+        return Failed(Call::ReadAttributeFlags, -rc);
     facts.journalDataAttribute = (attributes & FS_JOURNAL_DATA_FL) != 0;
     for (const Extent& extent : map) {
         facts.sharedExtents = facts.sharedExtents || (extent.flags & FIEMAP_EXTENT_SHARED) != 0;

@@ -2,63 +2,25 @@
 
 #pragma once
 
-// Small pieces shared by the engine's own files: how failures are worded, and guards for the
-// descriptors and buffers a wipe holds. Not for use outside engine/.
+// Small pieces shared by the engine's own files: guards for the descriptors and buffers a wipe
+// holds. Not for use outside engine/.
 
-#include "ErrorInfo.h"
 #include "FileSystem.h"
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <string>
 #include <utility>
 
 namespace quellon::detail {
 
 inline constexpr std::size_t kPageSize = 4096;
-inline constexpr const char* kSource = kWipeSource;
-
-// The path as the report shows it, in double quotes.
-inline std::string quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-// A failed call: `what` was being done, `err` is the errno it gave; the OS's words follow.
-inline ErrorInfo failure(int err, const std::string& what)
-{
-    char buffer[256];
-    // GNU strerror_r: returns the message, which may or may not be in `buffer`.
-    return ErrorInfo{err, what + ": " + ::strerror_r(err, buffer, sizeof buffer), kSource};
-}
-
-// The path now names another file than the one being wiped; `when` says at which pass, if any.
-inline ErrorInfo replaced(const std::string& path, const std::string& when = {})
-{
-    return ErrorInfo{
-        ESTALE, quoted(path) + " was replaced by another file during the wipe; the wipe stopped" + when, kSource};
-}
 
 // The errors with which a file system says it does not offer an ioctl at all.
 inline bool NotOffered(int err)
 {
     return err == ENOTTY || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
-}
-
-// What to do about a refusal, added to its description where there is one thing to do.
-inline constexpr const char* kCloseItFirst = " Close it in the other program and wipe it again.";
-inline constexpr const char* kMakeItWritable = " Make it writable first if you mean to wipe it.";
-inline constexpr const char* kSeeTheReadme = " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";
-inline constexpr const char* kOneFileAtATime = " Quellon wipes files, one at a time.";
-
-// A file the wipe will not touch: the quoted path, `why`, ", so it was not wiped.", and then the
-// one thing to do about it, where there is one.
-inline ErrorInfo refusal(int err, const std::string& path, const std::string& why, const char* todo = "")
-{
-    return ErrorInfo{err, quoted(path) + " " + why + ", so it was not wiped." + todo, kSource};
 }
 
 // Closes a descriptor that a failure path leaves behind; the normal path closes explicitly and
