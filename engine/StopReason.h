@@ -93,6 +93,7 @@ struct When {
 
     static When inPass(int pass) { return When{Stage::Pass, pass}; }
     static When after() { return When{Stage::After, 0}; }
+    bool operator==(const When&) const = default;
 };
 
 // What is left of the file when a step after the passes fails.
@@ -116,6 +117,8 @@ struct StopReason {
     std::string name{};               // the other path or name the words quote (see Stop)
     std::uint64_t expected = 0;       // sizes and counts the words give (see Stop)
     std::uint64_t found = 0;
+
+    bool operator==(const StopReason&) const = default;
 };
 
 // A failed call: which call, its errno, and when.

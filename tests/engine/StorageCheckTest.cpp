@@ -83,8 +83,9 @@ TEST_P(StorageDecision, RefusesExactlyWhereAnOverwriteCannotReachTheOldData)
     if (!why)
         return;
     EXPECT_EQ(why->stop, expected.stop);
-    if (why->stop == Stop::OutOfReach)
+    if (why->stop == Stop::OutOfReach) {
         EXPECT_EQ(why->reach, expected.reach);
+    }
     EXPECT_EQ(why->name, expected.name);
 }
 

@@ -8,12 +8,26 @@
 #include "RecordingMessageBox.h"
 #include "Rows.h"
 #include "TempDir.h"
+#include "Words.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace quellon {
+
+// A reason prints as the report it makes for a path "P", so that a failing test shows the words.
+inline void PrintTo(const StopReason& reason, std::ostream* out)
+{
+    const ErrorInfo report = ReportFor(reason, "P");
+    *out << "{" << report.Number << ", " << report.Description << "}";
+}
+
+} // namespace quellon
 
 namespace quellon::testing {
 
@@ -31,6 +45,15 @@ inline void expectOneReport(const RecordingMessageBox& messages, int number, con
     EXPECT_EQ(messages.shown[0].title, "ERROR");
     EXPECT_EQ(messages.shown[0].flags, MB_ICONERROR);
     EXPECT_EQ(messages.shown[0].prompt, ErrorReportText({number, description, FileRipper::kSource}));
+}
+
+// Exactly one error report, in the box titled "ERROR" with the error icon, saying `report`.
+inline void expectOneReport(const RecordingMessageBox& messages, const ErrorInfo& report)
+{
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].title, "ERROR");
+    EXPECT_EQ(messages.shown[0].flags, MB_ICONERROR);
+    EXPECT_EQ(messages.shown[0].prompt, ErrorReportText(report));
 }
 
 // Exactly one error report, with `number`, whose description holds each of `mentions`: for reports
@@ -53,8 +76,9 @@ inline const std::string kNothingWiped = ", so nothing was wiped";
 // What a refusal of storage that an overwrite cannot reach tells the user to do.
 inline const std::string kSeeTheReadme = " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";
 
-// A FileRipper on the real file system seen through a FaultyFileSystem, with a recording message
-// box, and a fresh temporary folder for the test's files.
+// A wipe on the real file system seen through a FaultyFileSystem, and a fresh temporary folder for
+// the test's files. `wipe` keeps why the wipe stopped in `stopped`; `ripper` shows the report in
+// `messages`, for tests of the report itself.
 class WipeTest : public ::testing::Test {
 protected:
     PosixFileSystem real;
@@ -62,6 +86,19 @@ protected:
     RecordingMessageBox messages;
     FileRipper ripper{messages, files};
     TempDir dir;
+    std::optional<StopReason> stopped;
+
+    WipeOutcome wipe(const std::string& path, WipeObserver* observer = nullptr)
+    {
+        return WipeFile(files, path, observer, stopped);
+    }
+
+    // The wipe stopped for `stop`, whatever the facts.
+    void expectStop(Stop stop) const
+    {
+        ASSERT_TRUE(stopped.has_value()) << "the wipe did not stop";
+        EXPECT_EQ(stopped->stop, stop) << ::testing::PrintToString(*stopped);
+    }
 
     // `pattern` repeated from its first byte and cut at `length`.
     static std::string repeated(std::string_view pattern, std::size_t length)
