@@ -22,16 +22,16 @@ namespace {
 namespace fs = std::filesystem;
 using quellon::testing::PrintTo;
 
-enum class Left { Unchanged, Overwritten, PartlyOverwritten, CrLf, Deleted };
-
-const std::string kOverwritten = ". Its content was already overwritten 44 times; ";
+// What the file holds after the failure.
+enum class Holds { Unchanged, Overwritten, PartlyOverwritten, CrLf, Deleted };
 
 struct FaultCase {
     const char* name;
     FaultyFileSystem::Fault fault;
-    std::string description; // the report's text before ": <OS message>"; %s stands for the path
-    Left left;               // what the file holds afterwards
-    std::string after = {};  // what follows the OS message: the state the file is left in
+    Call call; // the call reported as failed, with the fault's errno
+    When when; // when it failed
+    Holds holds;
+    Left left = Left::Unsaid; // what the report says is left of the file
 };
 
 class WipeFault : public WipeTest, public ::testing::WithParamInterface<FaultCase> {};
@@ -44,11 +44,11 @@ TEST_P(WipeFault, ReportsOnceAndStops)
     writeFile(path, original);
     files.failOn(c.fault);
 
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    EXPECT_EQ(wipe(path), WipeOutcome::Failed);
 
-    std::string description = c.description;
-    description.replace(description.find("%s"), 2, quoted(path));
-    expectOneReport(messages, c.fault.error, description + ": " + std::strerror(c.fault.error) + c.after);
+    StopReason expected = Failed(c.call, c.fault.error, c.when);
+    expected.left = c.left;
+    EXPECT_EQ(stopped, expected);
 
     // After the failing call, nothing but the release of an open descriptor, and at the delete the
     // file's name given back.
@@ -57,78 +57,72 @@ TEST_P(WipeFault, ReportsOnceAndStops)
     for (auto it = files.log.rbegin(); it != failed; ++it)
         EXPECT_TRUE(*it == FsCall::Close || *it == FsCall::Look || *it == FsCall::Rename)
             << "a step ran after the failure";
-    const bool deleteRan = c.fault.call == FsCall::Unlink || c.left == Left::Deleted;
+    const bool deleteRan = c.fault.call == FsCall::Unlink || c.holds == Holds::Deleted;
     EXPECT_EQ(files.count(FsCall::Unlink), deleteRan ? 1 : 0);
 
-    if (c.left == Left::Deleted) {
+    if (c.holds == Holds::Deleted) {
         EXPECT_FALSE(fs::exists(path));
         return;
     }
     ASSERT_TRUE(fs::exists(path));
     const std::string left = readFile(path);
-    switch (c.left) {
-    case Left::Unchanged: EXPECT_EQ(left, original); break;
-    case Left::Overwritten: EXPECT_EQ(left.find('o'), std::string::npos); break;
-    case Left::PartlyOverwritten: EXPECT_NE(left, original); break;
-    case Left::CrLf: EXPECT_EQ(left, "\r\n"); break;
-    case Left::Deleted: break;
+    switch (c.holds) {
+    case Holds::Unchanged: EXPECT_EQ(left, original); break;
+    case Holds::Overwritten: EXPECT_EQ(left.find('o'), std::string::npos); break;
+    case Holds::PartlyOverwritten: EXPECT_NE(left, original); break;
+    case Holds::CrLf: EXPECT_EQ(left, "\r\n"); break;
+    case Holds::Deleted: break;
     }
 }
 
+const When kBefore{};
+const When kAfter = When::after();
+
 INSTANTIATE_TEST_SUITE_P(Steps, WipeFault,
     ::testing::Values(
-        FaultCase{"first_open_refused", {FsCall::Open, 1, EACCES}, "Cannot open %s for writing", Left::Unchanged},
-        FaultCase{"attributes_unreadable", {FsCall::Stat, 1, EIO}, "Cannot read the attributes of %s", Left::Unchanged},
-        FaultCase{"reopen_for_pass_5_fails", {FsCall::Open, 5, EMFILE}, "Cannot open %s for writing (pass 5 of 44)",
-            Left::Overwritten},
-        FaultCase{"identity_check_of_pass_5_fails", {FsCall::Stat, 6, EIO},
-            "Cannot read the attributes of %s (pass 5 of 44)", Left::Overwritten},
-        FaultCase{"write_of_pass_17_fails", {FsCall::Write, 17, EIO}, "Cannot write to %s (pass 17 of 44)",
-            Left::Overwritten},
-        FaultCase{"short_write_then_disk_full", {FsCall::Write, 1, ENOSPC, true}, "Cannot write to %s (pass 1 of 44)",
-            Left::PartlyOverwritten},
-        FaultCase{"flush_of_pass_30_fails", {FsCall::Sync, 30, EIO}, "Cannot flush %s to the disk (pass 30 of 44)",
-            Left::Overwritten},
-        FaultCase{"truncate_fails", {FsCall::Truncate, 1, EPERM}, "Cannot truncate %s", Left::Overwritten,
-            kOverwritten + "the file is left in place at its full length"},
+        FaultCase{"first_open_refused", {FsCall::Open, 1, EACCES}, Call::OpenForWriting, kBefore, Holds::Unchanged},
+        FaultCase{"attributes_unreadable", {FsCall::Stat, 1, EIO}, Call::ReadAttributes, kBefore, Holds::Unchanged},
+        FaultCase{"reopen_for_pass_5_fails", {FsCall::Open, 5, EMFILE}, Call::OpenForWriting, When::inPass(5),
+            Holds::Overwritten},
+        FaultCase{"identity_check_of_pass_5_fails", {FsCall::Stat, 6, EIO}, Call::ReadAttributes, When::inPass(5),
+            Holds::Overwritten},
         FaultCase{
-            "close_of_pass_12_fails", {FsCall::Close, 12, EIO}, "Cannot close %s (pass 12 of 44)", Left::Overwritten},
-        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, "Cannot delete %s", Left::CrLf,
-            kOverwritten + "the file is left in place, 2 bytes long (CR LF)"},
+            "write_of_pass_17_fails", {FsCall::Write, 17, EIO}, Call::Write, When::inPass(17), Holds::Overwritten},
+        FaultCase{"short_write_then_disk_full", {FsCall::Write, 1, ENOSPC, true}, Call::Write, When::inPass(1),
+            Holds::PartlyOverwritten},
+        FaultCase{"flush_of_pass_30_fails", {FsCall::Sync, 30, EIO}, Call::Flush, When::inPass(30), Holds::Overwritten},
+        FaultCase{"truncate_fails", {FsCall::Truncate, 1, EPERM}, Call::Truncate, kAfter, Holds::Overwritten,
+            Left::FullLength},
+        FaultCase{
+            "close_of_pass_12_fails", {FsCall::Close, 12, EIO}, Call::Close, When::inPass(12), Holds::Overwritten},
+        FaultCase{"delete_fails", {FsCall::Unlink, 1, EACCES}, Call::Delete, kAfter, Holds::CrLf, Left::InPlace},
         // A folder the user may not delete from: the content is overwritten all the same.
-        FaultCase{"delete_refused_by_the_folder", {FsCall::Rename, 1, EACCES}, "Cannot delete %s", Left::CrLf,
-            kOverwritten + "the file is left in place, 2 bytes long (CR LF)"},
+        FaultCase{"delete_refused_by_the_folder", {FsCall::Rename, 1, EACCES}, Call::Delete, kAfter, Holds::CrLf,
+            Left::InPlace},
+        FaultCase{"file_system_unreadable", {FsCall::StatFs, 1, EIO}, Call::ReadFileSystem, kBefore, Holds::Unchanged},
         FaultCase{
-            "file_system_unreadable", {FsCall::StatFs, 1, EIO}, "Cannot read the file system of %s", Left::Unchanged},
-        FaultCase{"mount_table_unreadable", {FsCall::ReadFile, 1, EACCES}, "Cannot read the mount options of %s",
-            Left::Unchanged},
-        FaultCase{"attribute_flags_unreadable", {FsCall::Attributes, 1, EIO}, "Cannot read the attribute flags of %s",
-            Left::Unchanged},
+            "mount_table_unreadable", {FsCall::ReadFile, 1, EACCES}, Call::ReadMountOptions, kBefore, Holds::Unchanged},
+        FaultCase{"attribute_flags_unreadable", {FsCall::Attributes, 1, EIO}, Call::ReadAttributeFlags, kBefore,
+            Holds::Unchanged},
+        FaultCase{"block_map_unreadable", {FsCall::Extents, 1, EIO}, Call::ReadBlockMap, kBefore, Holds::Unchanged},
+        FaultCase{"lease_check_fails", {FsCall::Lease, 1, ENOLCK}, Call::CheckInUse, kBefore, Holds::Unchanged},
+        FaultCase{"lease_of_the_last_pass_cannot_be_taken", {FsCall::Lease, 2, ENOMEM}, Call::CheckInUse,
+            When::inPass(44), Holds::Overwritten},
+        FaultCase{"read_back_cannot_bypass_the_cache", {FsCall::SetFlags, 1, EBADF}, Call::ReadBack, kAfter,
+            Holds::Overwritten, Left::FullLengthNotReadBack},
+        FaultCase{"read_back_fails", {FsCall::Read, 1, EIO}, Call::ReadBack, kAfter, Holds::Overwritten,
+            Left::FullLengthNotReadBack},
+        FaultCase{"folder_flush_after_the_delete_fails", {FsCall::SyncFolder, 1, EIO}, Call::FlushFolder, kAfter,
+            Holds::Deleted},
         FaultCase{
-            "block_map_unreadable", {FsCall::Extents, 1, EIO}, "Cannot read the block map of %s", Left::Unchanged},
-        FaultCase{"lease_check_fails", {FsCall::Lease, 1, ENOLCK}, "Cannot check whether %s is open in another program",
-            Left::Unchanged},
-        FaultCase{"lease_of_the_last_pass_cannot_be_taken", {FsCall::Lease, 2, ENOMEM},
-            "Cannot check whether %s is open in another program (pass 44 of 44)", Left::Overwritten},
-        FaultCase{"read_back_cannot_bypass_the_cache", {FsCall::SetFlags, 1, EBADF},
-            "Cannot read %s back to check the overwrite", Left::Overwritten,
-            kOverwritten + "the file is left in place at its full length (it was not read back)"},
-        FaultCase{"read_back_fails", {FsCall::Read, 1, EIO}, "Cannot read %s back to check the overwrite",
-            Left::Overwritten, kOverwritten + "the file is left in place at its full length (it was not read back)"},
-        FaultCase{"folder_flush_after_the_delete_fails", {FsCall::SyncFolder, 1, EIO},
-            "Cannot flush the folder of %s to the disk", Left::Deleted,
-            ". The file was overwritten 44 times and deleted; the delete may not have reached the disk"},
+            "path_cannot_be_looked_at", {FsCall::StatAt, 1, EIO}, Call::ReadAttributes, kBefore, Holds::Unchanged},
         FaultCase{
-            "path_cannot_be_looked_at", {FsCall::StatAt, 1, EIO}, "Cannot read the attributes of %s", Left::Unchanged},
-        FaultCase{"folder_cannot_be_opened", {FsCall::OpenFolder, 1, EMFILE}, "Cannot open the folder of %s",
-            Left::Unchanged},
-        FaultCase{
-            "mount_check_fails", {FsCall::MountRoot, 1, EIO}, "Cannot read the attributes of %s", Left::Unchanged},
-        FaultCase{"lease_state_unreadable_before_the_cut", {FsCall::GetLease, 3, EIO},
-            "Cannot check whether %s is open in another program (pass 44 of 44)", Left::Overwritten},
-        FaultCase{"name_cannot_be_looked_at_before_the_delete", {FsCall::StatAt, 4, EIO},
-            "Cannot read the attributes of %s", Left::CrLf,
-            kOverwritten + "the file is left in place, 2 bytes long (CR LF)"}),
+            "folder_cannot_be_opened", {FsCall::OpenFolder, 1, EMFILE}, Call::OpenFolder, kBefore, Holds::Unchanged},
+        FaultCase{"mount_check_fails", {FsCall::MountRoot, 1, EIO}, Call::ReadAttributes, kBefore, Holds::Unchanged},
+        FaultCase{"lease_state_unreadable_before_the_cut", {FsCall::GetLease, 3, EIO}, Call::CheckInUse,
+            When::inPass(44), Holds::Overwritten},
+        FaultCase{"name_cannot_be_looked_at_before_the_delete", {FsCall::StatAt, 4, EIO}, Call::ReadAttributes, kAfter,
+            Holds::CrLf, Left::InPlace}),
     RowName<FaultCase>);
 
 class WipeDiskWait : public WipeTest {};
@@ -140,8 +134,8 @@ TEST_F(WipeDiskWait, FailedWaitForTheDiskIsReportedNotLost)
     const std::string path = dir.file("large");
     writeFile(path, std::string(std::size_t{48} << 20, 'L'));
     files.failOn({FsCall::AwaitWriteback, 1, EIO});
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneReport(messages, EIO, "Cannot flush " + quoted(path) + " to the disk (pass 1 of 44): Input/output error");
+    EXPECT_EQ(wipe(path), WipeOutcome::Failed);
+    EXPECT_EQ(stopped, Failed(Call::Flush, EIO, When::inPass(1)));
     EXPECT_EQ(files.count(FsCall::Sync), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
 }
@@ -153,9 +147,7 @@ struct RaceCase {
     std::size_t size; // of the file wiped, a/victim in the test's folder
     // Sets the hooks that play the other program.
     std::function<void(FaultyFileSystem& files, const TempDir& dir, const std::string& path)> arm;
-    bool wiped;                        // true: a true success; false: one report, the file not deleted
-    int number;                        // the report's errno
-    std::vector<std::string> mentions; // what the report must say; %s: the quoted path
+    std::optional<StopReason> stopped; // nothing: a true success; else why the wipe stopped, the file not deleted
     // Checks after the wipe (may be empty).
     std::function<void(FaultyFileSystem& files, const TempDir& dir, const std::string& path)> verify = {};
 };
@@ -170,24 +162,16 @@ TEST_P(WipeRace, EndsInTrueSuccessOrOneReportWithTheFileKept)
     writeFile(path, std::string(c.size, 'o'));
     c.arm(files, dir, path);
 
-    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+    const WipeOutcome outcome = wipe(path);
     files.beforeClose = nullptr;
     files.beforeUnlink = nullptr;
     files.alterRead = nullptr;
     files.alterLease = nullptr;
     files.beforeCall = nullptr;
 
-    if (c.wiped) {
-        EXPECT_EQ(outcome, WipeOutcome::Wiped);
-        EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].prompt;
-    } else {
-        EXPECT_EQ(outcome, WipeOutcome::Failed);
-        std::vector<std::string> mentions = c.mentions;
-        for (std::string& mention : mentions) {
-            if (const std::size_t at = mention.find("%s"); at != std::string::npos)
-                mention.replace(at, 2, quoted(path));
-        }
-        expectOneReportSaying(messages, c.number, mentions);
+    EXPECT_EQ(outcome, c.stopped ? WipeOutcome::Failed : WipeOutcome::Wiped);
+    EXPECT_EQ(stopped, c.stopped);
+    if (c.stopped) {
         EXPECT_EQ(files.count(FsCall::Unlink), 0) << "nothing may be deleted";
     }
     if (c.verify)
@@ -302,9 +286,8 @@ void keptOverwritten(FaultyFileSystem&, const TempDir&, const std::string& path)
 
 // Renamed or replaced during the passes: the file the wipe holds is wiped to the end under the name
 // it now has, and only the delete, which finds another file or none under the name, is refused.
-const std::string kReplacedBeforeTheDelete =
-    "%s was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was deleted. "
-    "Its content was already overwritten 44 times; it is no longer under its name, 2 bytes long (CR LF)";
+const StopReason kReplacedBeforeTheDelete{
+    .stop = Stop::ReplacedBeforeDelete, .when = When::after(), .left = Left::NotUnderName};
 
 void wipedUnderItsOldName(FaultyFileSystem& files, const TempDir&, const std::string& path)
 {
@@ -312,9 +295,9 @@ void wipedUnderItsOldName(FaultyFileSystem& files, const TempDir&, const std::st
     EXPECT_EQ(files.count(FsCall::Open), 44) << "every pass opens the file it holds, never what took its name";
 }
 
-const std::string kStopped = ", so the wipe stopped and the file was not deleted. Its old content may remain, for "
-                             "example in free space.";
-constexpr std::size_t kSmall = 6000;
+constexpr std::size_t kSmall = 6000; // two blocks: each pass writes 8192 bytes
+constexpr std::uint64_t kSmallExtent = 8192;
+const When kReadBack{When::Stage::LastPassReadBack};
 constexpr std::size_t kLarge = (std::size_t{8} << 20) + std::size_t{4096} * 3; // more than one write buffer
 
 INSTANTIATE_TEST_SUITE_P(
@@ -329,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
                          fs::create_directory_symlink(dir.path() / "b", dir.path() / "a");
                      };
                  },
-                 true, 0, {},
+                 std::nullopt,
                  [](FaultyFileSystem&, const TempDir& dir, const std::string&) {
                      EXPECT_EQ(readFile(dir.file("b/victim")), "someone else's") << "another file was deleted";
                      EXPECT_FALSE(fs::exists(dir.path() / "a-moved" / "victim")) << "the wiped file is still there";
@@ -340,39 +323,36 @@ INSTANTIATE_TEST_SUITE_P(
                                    fs::rename(path, path + ".moved");
                                    fs::create_symlink("/dev/null", path);
                                }),
-                 false, ESTALE, {kReplacedBeforeTheDelete}, wipedUnderItsOldName},
+                 kReplacedBeforeTheDelete, wipedUnderItsOldName},
         RaceCase{"fifo_swapped_in_between_passes", kSmall,
                  atCloseOfPass(3,
                                [](const TempDir&, const std::string& path) {
                                    fs::rename(path, path + ".moved");
                                    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
                                }),
-                 false, ESTALE, {kReplacedBeforeTheDelete},
+                 kReplacedBeforeTheDelete,
                  [](FaultyFileSystem& files, const TempDir& dir, const std::string& path) {
                      wipedUnderItsOldName(files, dir, path);
                      EXPECT_TRUE(fs::is_fifo(path));
                  }},
         RaceCase{"renamed_away_between_passes", kSmall,
                  atCloseOfPass(3, [](const TempDir&, const std::string& path) { fs::rename(path, path + ".moved"); }),
-                 false, ESTALE, {kReplacedBeforeTheDelete}, wipedUnderItsOldName},
+                 kReplacedBeforeTheDelete, wipedUnderItsOldName},
         RaceCase{"lengthened_between_passes", kSmall,
-                 atCloseOfPass(5, [](const TempDir&, const std::string& path) { append(path, "APPENDED"); }), false,
-                 ESTALE,
-                 {"%s was lengthened from ", " bytes by another program during the wipe (pass 6 of 44)" + kStopped},
+                 atCloseOfPass(5, [](const TempDir&, const std::string& path) { append(path, "APPENDED"); }),
+                 StopReason{.stop = Stop::Resized, .when = When::inPass(6), .expected = kSmallExtent, .found = kSmallExtent + 8},
                  keptWithAppended},
         RaceCase{"shortened_between_passes", kSmall,
-                 atCloseOfPass(5, [](const TempDir&, const std::string& path) { cut(path, 100); }), false, ESTALE,
-                 {"%s was shortened from ", " to 100 bytes by another program during the wipe (pass 6 of 44)" + kStopped},
+                 atCloseOfPass(5, [](const TempDir&, const std::string& path) { cut(path, 100); }),
+                 StopReason{.stop = Stop::Resized, .when = When::inPass(6), .expected = kSmallExtent, .found = 100},
                  keptOverwritten},
         RaceCase{"lengthened_between_the_read_back_and_the_cut", kSmall,
-                 afterReadBack([](const std::string& path) { append(path, "APPENDED"); }), false, ESTALE,
-                 {"%s was lengthened from ", " bytes by another program during the wipe (after the last pass was read "
-                                            "back)" + kStopped},
+                 afterReadBack([](const std::string& path) { append(path, "APPENDED"); }),
+                 StopReason{.stop = Stop::Resized, .when = kReadBack, .expected = kSmallExtent, .found = kSmallExtent + 8},
                  keptWithAppended},
         RaceCase{"shortened_between_the_read_back_and_the_cut", kSmall,
-                 afterReadBack([](const std::string& path) { cut(path, 10); }), false, ESTALE,
-                 {"%s was shortened from ", " to 10 bytes by another program during the wipe (after the last pass was "
-                                            "read back)" + kStopped},
+                 afterReadBack([](const std::string& path) { cut(path, 10); }),
+                 StopReason{.stop = Stop::Resized, .when = kReadBack, .expected = kSmallExtent, .found = 10},
                  keptOverwritten},
         // Without a lease, the blocks tell: a file cut and grown back to its size as pass 1 starts,
         // or with a hole punched in it before the last look at its blocks, had blocks freed.
@@ -382,40 +362,33 @@ INSTANTIATE_TEST_SUITE_P(
                                         cut(path, 0);
                                         cut(path, kSmall);
                                     }),
-                 false, ESTALE,
-                 {"%s had its blocks freed or moved by another program during the wipe (pass 1 of 44)" + kStopped},
+                 StopReason{.stop = Stop::BlocksMoved, .when = When::inPass(1)},
                  keptOverwritten},
         RaceCase{"hole_punched_without_a_lease_before_the_cut", kSmall,
-                 withoutLeaseBefore(FsCall::Extents, 3, punchHole), false, ESTALE,
-                 {"%s had its blocks freed or moved by another program during the wipe (after the last pass was read "
-                  "back)" + kStopped}},
+                 withoutLeaseBefore(FsCall::Extents, 3, punchHole), StopReason{.stop = Stop::BlocksMoved, .when = kReadBack}},
         RaceCase{"written_to_without_a_lease_before_the_first_write", kSmall,
                  withoutLeaseBefore(FsCall::Extents, 1, [](const std::string& path) { append(path, "APPENDED"); }),
-                 false, ESTALE,
-                 {"%s was changed by another program as the wipe began, so nothing was written and the file was not "
-                  "deleted. Its old content may remain, for example in free space. Wipe it again when the other "
-                  "program is done with it."},
+                 StopReason{.stop = Stop::ChangedAtStart},
                  [](FaultyFileSystem& files, const TempDir&, const std::string& path) {
                      EXPECT_EQ(readFile(path), std::string(kSmall, 'o') + "APPENDED");
                      EXPECT_EQ(files.count(FsCall::Write), 0);
                  }},
-        RaceCase{"opened_for_writing_or_truncated_during_pass_1", kSmall, leaseBrokenTo(F_UNLCK, 1), false, EBUSY,
-                 {"%s was opened for writing or truncated by another program during the wipe (pass 1 of 44)" + kStopped},
+        RaceCase{"opened_for_writing_or_truncated_during_pass_1", kSmall, leaseBrokenTo(F_UNLCK, 1),
+                 StopReason{.stop = Stop::OpenedForWriting, .when = When::inPass(1)},
                  keptOverwritten},
-        RaceCase{"opened_for_writing_or_truncated_during_the_last_pass", kSmall, leaseBrokenTo(F_UNLCK, 2), false,
-                 EBUSY,
-                 {"(pass 44 of 44)" + kStopped}, keptOverwritten},
-        RaceCase{"opened_for_reading_during_a_pass_an_indexer_say", kSmall, leaseBrokenTo(F_RDLCK, 1), true, 0, {}},
-        RaceCase{"really_opened_for_writing_during_a_pass", kLarge, openedDuringAPass(O_WRONLY), false, EBUSY,
-                 {"(pass 1 of 44)" + kStopped}},
-        RaceCase{"really_opened_for_reading_during_a_pass", kLarge, openedDuringAPass(O_RDONLY), true, 0, {}},
+        RaceCase{"opened_for_writing_or_truncated_during_the_last_pass", kSmall, leaseBrokenTo(F_UNLCK, 2),
+                 StopReason{.stop = Stop::OpenedForWriting, .when = When::inPass(44)}, keptOverwritten},
+        RaceCase{"opened_for_reading_during_a_pass_an_indexer_say", kSmall, leaseBrokenTo(F_RDLCK, 1), std::nullopt},
+        RaceCase{"really_opened_for_writing_during_a_pass", kLarge, openedDuringAPass(O_WRONLY),
+                 StopReason{.stop = Stop::OpenedForWriting, .when = When::inPass(1)}},
+        RaceCase{"really_opened_for_reading_during_a_pass", kLarge, openedDuringAPass(O_RDONLY), std::nullopt},
         // An indexer or a virus scanner that keeps the file open from pass 2 to the delete.
         RaceCase{"held_open_for_reading_from_pass_2_to_the_delete", kSmall,
                  atCloseOfPass(1,
                                [](const TempDir&, const std::string& path) {
                                    heldOpen = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
                                }),
-                 true, 0, {},
+                 std::nullopt,
                  [](FaultyFileSystem&, const TempDir&, const std::string& path) {
                      EXPECT_GE(::close(std::exchange(heldOpen, -1)), 0);
                      EXPECT_FALSE(fs::exists(path));
@@ -426,9 +399,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    writeFile(dir.file("a/other"), "someone else's");
                                    fs::rename(dir.file("a/other"), path);
                                }),
-                 false, ESTALE,
-                 {"%s was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was "
-                  "deleted. Its content was already overwritten 44 times"},
+                 kReplacedBeforeTheDelete,
                  [](FaultyFileSystem&, const TempDir&, const std::string& path) {
                      EXPECT_EQ(readFile(path), "someone else's");
                  }}),
