@@ -193,6 +193,12 @@ const char* refusalAdvice(Stop stop)
     }
 }
 
+// A file that was not touched: the path, why, and what to do about it.
+std::string refusal(const StopReason& reason, const std::string& p)
+{
+    return p + " " + refusalText(reason) + ", so it was not wiped." + refusalAdvice(reason.stop);
+}
+
 // The report's error number for a reason that is not a failed call.
 int numberFor(Stop stop)
 {
@@ -237,6 +243,8 @@ std::string description(const StopReason& reason, const std::string& p)
         return p + " is a link to " + quoted(reason.name) + " which does not exist, so nothing was wiped.";
     case Stop::TooLarge: return p + " is too large to wipe";
     case Stop::InUse:
+        if (reason.when.stage == When::Stage::Before)
+            return refusal(reason, p);
         return p + " is open in another program, so the wipe stopped before pass " + number(reason.when.pass) + " of " +
             number(kPasses) + " and the file was not deleted." + kCloseItFirst +
             " Its content was already overwritten " + number(reason.when.pass - 1) +
@@ -271,7 +279,7 @@ std::string description(const StopReason& reason, const std::string& p)
         return p + " read back shorter than the last pass wrote it (" + number(reason.found) + " of " +
             number(reason.expected) + " bytes), so it was not deleted";
     case Stop::CallFailed: return failedCall(reason, p);
-    default: return p + " " + refusalText(reason) + ", so it was not wiped." + refusalAdvice(reason.stop);
+    default: return refusal(reason, p);
     }
 }
 
@@ -279,13 +287,8 @@ std::string description(const StopReason& reason, const std::string& p)
 
 ErrorInfo ReportFor(const StopReason& reason, const std::string& path)
 {
-    const bool refusedBeforeAnyPass = reason.stop == Stop::InUse && reason.when.stage == When::Stage::Before;
-    const std::string p = quoted(path);
-    std::string words = refusedBeforeAnyPass
-        ? p + " " + refusalText(reason) + ", so it was not wiped." + refusalAdvice(reason.stop)
-        : description(reason, p);
     const int err = reason.stop == Stop::CallFailed ? reason.err : numberFor(reason.stop);
-    return ErrorInfo{err, std::move(words), kWipeSource};
+    return ErrorInfo{err, description(reason, quoted(path)), kWipeSource};
 }
 
 } // namespace quellon
