@@ -38,9 +38,7 @@ struct InjectedStorageCase {
     std::uint64_t magic;
     std::string type;
     std::string options;
-    std::string why; // how the words after the quoted path begin (StorageCheckTest pins them whole)
-    int number = EOPNOTSUPP;
-    bool seeTheReadme = true;       // the report ends by pointing to the README
+    StopReason reason;              // why it is refused
     bool sparseOnAFullDisk = false; // a file of 1 MiB with a hole after its data, and no space free
 };
 
@@ -72,10 +70,9 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
         contents = rc == 0 ? mount : "";
     };
 
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    EXPECT_EQ(wipe(path), WipeOutcome::Failed);
 
-    expectOneReportSaying(
-        messages, c.number, {quoted(path) + " " + c.why, kNotWiped + "." + (c.seeTheReadme ? kSeeTheReadme : "")});
+    EXPECT_EQ(stopped, c.reason);
     EXPECT_EQ(files.count(FsCall::Write), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
     EXPECT_EQ(readFile(path), before);
@@ -83,21 +80,20 @@ TEST_P(RefusedStorage, ReportsOnceBeforeAnyWriteAndLeavesTheFile)
 
 INSTANTIATE_TEST_SUITE_P(Facts, RefusedStorage,
     ::testing::Values(InjectedStorageCase{"btrfs", 0x9123683E, "btrfs", "rw,space_cache=v2",
-                          "is on a copy-on-write file system (btrfs)"},
-        InjectedStorageCase{
-            "btrfs_not_in_the_mount_table", 0x9123683E, "", "", "is on a copy-on-write file system (btrfs)"},
+                          {.stop = Stop::OutOfReach, .reach = Reach::CopyOnWrite, .name = "btrfs"}},
+        InjectedStorageCase{"btrfs_not_in_the_mount_table", 0x9123683E, "", "",
+            {.stop = Stop::OutOfReach, .reach = Reach::CopyOnWrite, .name = "btrfs"}},
         InjectedStorageCase{"ext4_with_journalled_data", 0xEF53, "ext4", "rw,nodelalloc,data=journal",
-            "is on a file system that journals file data (ext4, data=journal)"},
-        InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0", "is on a FUSE file system (fuse.sshfs)"},
+            {.stop = Stop::OutOfReach, .reach = Reach::JournalledData, .name = "ext4"}},
+        InjectedStorageCase{"sshfs", 0x65735546, "fuse.sshfs", "rw,user_id=0",
+            {.stop = Stop::OutOfReach, .reach = Reach::Fuse, .name = "fuse.sshfs"}},
         // Writing to these acts instead of storing: refused before the first write.
-        InjectedStorageCase{"a_sysfs_attribute", 0x62656572, "sysfs", "rw,nosuid",
-            "is a kernel interface (sysfs), not stored data", EINVAL, false},
-        InjectedStorageCase{"a_cgroup2_control_file", 0x63677270, "", "",
-            "is a kernel interface (cgroup2), not stored data", EINVAL, false},
+        InjectedStorageCase{
+            "a_sysfs_attribute", 0x62656572, "sysfs", "rw,nosuid", {.stop = Stop::KernelInterface, .name = "sysfs"}},
+        InjectedStorageCase{
+            "a_cgroup2_control_file", 0x63677270, "", "", {.stop = Stop::KernelInterface, .name = "cgroup2"}},
         InjectedStorageCase{"a_sparse_file_whose_holes_cannot_fit", 0xEF53, "ext4", "rw",
-            "needs 1040384 bytes more disk space to be overwritten (a sparse file's holes get blocks of their own), "
-            "but only 0 bytes are free on its file system",
-            ENOSPC, false, true}),
+            {.stop = Stop::NoSpaceForHoles, .expected = 1040384, .found = 0}, true}),
     RowName<InjectedStorageCase>);
 
 // ---- Open in another program ----
@@ -167,15 +163,14 @@ TEST_P(OpenElsewhere, IsReportedUnchangedAndWipedOnceClosed)
     OtherProgram other(path, GetParam().flags);
     ASSERT_TRUE(other.holding());
 
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
-    expectOneReportSaying(messages, EBUSY, {quoted(path), kNotWiped});
+    EXPECT_EQ(wipe(path), WipeOutcome::Failed);
+    EXPECT_EQ(stopped, (StopReason{.stop = Stop::InUse}));
     EXPECT_EQ(files.count(FsCall::Write), 0);
     EXPECT_EQ(readFile(path), kOriginal);
 
     other.letGo();
-    messages.shown.clear();
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
-    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(wipe(path), WipeOutcome::Wiped);
+    EXPECT_EQ(stopped, std::nullopt);
     EXPECT_FALSE(fs::exists(path));
 }
 
@@ -192,20 +187,20 @@ TEST_F(Safeguard, FileOpenTwiceInThisProgramIsAlsoRefused)
     writeFile(path, kOriginal);
     const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    EXPECT_EQ(wipe(path), WipeOutcome::Failed);
     ::close(held);
-    expectOneReportSaying(messages, EBUSY, {quoted(path), kNotWiped});
+    EXPECT_EQ(stopped, (StopReason{.stop = Stop::InUse}));
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
 // What the lease request may answer, and what the wipe does then.
 struct LeaseCase {
     const char* name;
-    int error;        // injected into the request for the lease
-    int times;        // into this many requests in a row
-    bool wiped;       // true: the wipe goes on (with or without the lease)
-    std::string what; // otherwise the report's description; %s stands for the quoted path
-    int from = 1;     // the first request that fails (2 is the first giving back, 3 the lease of pass 2)
+    int error;         // injected into the request for the lease
+    int times;         // into this many requests in a row
+    bool wiped;        // true: the wipe goes on (with or without the lease)
+    StopReason reason; // otherwise why it stopped
+    int from = 1;      // the first request that fails (2 is the first giving back, 3 the lease of pass 2)
 };
 
 class LeaseAnswer : public WipeTest, public ::testing::WithParamInterface<LeaseCase> {};
@@ -217,11 +212,11 @@ TEST_P(LeaseAnswer, DecidesWhetherTheWipeGoesOn)
     writeFile(path, kOriginal);
     files.failOn({FsCall::Lease, c.from, c.error, false, c.times});
 
-    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+    const WipeOutcome outcome = wipe(path);
 
     if (c.wiped) {
         EXPECT_EQ(outcome, WipeOutcome::Wiped);
-        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_EQ(stopped, std::nullopt);
         EXPECT_FALSE(fs::exists(path));
         if (c.error != EAGAIN) {
             EXPECT_EQ(files.count(FsCall::Lease), 1) << "a lease that was not granted is not given back";
@@ -229,25 +224,21 @@ TEST_P(LeaseAnswer, DecidesWhetherTheWipeGoesOn)
         return;
     }
     EXPECT_EQ(outcome, WipeOutcome::Failed);
-    std::string description = c.what;
-    description.replace(description.find("%s"), 2, quoted(path));
-    expectOneReport(messages, c.error == EAGAIN ? EBUSY : c.error, description);
+    EXPECT_EQ(stopped, c.reason);
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, LeaseAnswer,
     ::testing::Values(
-        LeaseCase{"refused_because_the_file_is_open_elsewhere", EAGAIN, 1000, false,
-            "%s is open in another program, so it was not wiped. Close it in the other program and wipe it "
-            "again."},
-        LeaseCase{"open_elsewhere_for_a_moment_only_an_indexer_say", EAGAIN, 3, true, ""},
+        LeaseCase{"refused_because_the_file_is_open_elsewhere", EAGAIN, 1000, false, {.stop = Stop::InUse}},
+        LeaseCase{"open_elsewhere_for_a_moment_only_an_indexer_say", EAGAIN, 3, true, {}},
         // Once the wipe has started, a program holding the file open never stops it.
-        LeaseCase{"open_elsewhere_from_pass_2_to_the_end", EAGAIN, 1000, true, "", 3},
-        LeaseCase{"not_the_owner_and_no_lease_capability", EACCES, 1, true, ""},
-        LeaseCase{"not_permitted", EPERM, 1, true, ""},
-        LeaseCase{"a_file_system_or_system_without_leases", EINVAL, 1, true, ""},
+        LeaseCase{"open_elsewhere_from_pass_2_to_the_end", EAGAIN, 1000, true, {}, 3},
+        LeaseCase{"not_the_owner_and_no_lease_capability", EACCES, 1, true, {}},
+        LeaseCase{"not_permitted", EPERM, 1, true, {}},
+        LeaseCase{"a_file_system_or_system_without_leases", EINVAL, 1, true, {}},
         LeaseCase{"no_memory_for_the_lease", ENOMEM, 1, false,
-            "Cannot check whether %s is open in another program: Cannot allocate memory"}),
+            {.stop = Stop::CallFailed, .call = Call::CheckInUse, .err = ENOMEM, .when = When{}}}),
     RowName<LeaseCase>);
 
 // Taking the lease must not expose the program to the lease-break signal: by default SIGIO, which
@@ -305,16 +296,16 @@ TEST_P(ModeAsRoot, NoWriteBitAtAllMeansReadOnly)
     writeFile(path, kOriginal);
     ASSERT_EQ(::chmod(path.c_str(), GetParam().mode), 0);
 
-    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+    const WipeOutcome outcome = wipe(path);
 
     if (GetParam().readOnly) {
         EXPECT_EQ(outcome, WipeOutcome::Failed);
-        expectOneReportSaying(messages, EACCES, {quoted(path), kNotWiped});
+        EXPECT_EQ(stopped, (StopReason{.stop = Stop::ReadOnly}));
         EXPECT_EQ(files.count(FsCall::Write), 0);
         EXPECT_EQ(readFile(path), kOriginal);
     } else {
         EXPECT_EQ(outcome, WipeOutcome::Wiped);
-        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_EQ(stopped, std::nullopt);
         EXPECT_FALSE(fs::exists(path));
     }
 }
@@ -330,10 +321,10 @@ TEST_F(Safeguard, MissingFileIsNotCreatedWhateverTheUmask)
 {
     const std::string path = dir.file("new");
     const mode_t previous = ::umask(0777);
-    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+    const WipeOutcome outcome = wipe(path);
     ::umask(previous);
     EXPECT_EQ(outcome, WipeOutcome::Failed);
-    expectOneReportSaying(messages, ENOENT, {quoted(path), kNothingWiped});
+    EXPECT_EQ(stopped, (StopReason{.stop = Stop::Missing}));
     EXPECT_FALSE(fs::exists(path));
 }
 
@@ -361,13 +352,13 @@ TEST_P(ProtectedByAttribute, OpenIsRefusedAndReported)
                      << "system with attributes";
     }
 
-    const WipeOutcome outcome = ripper.Wipe(path, nullptr);
+    const WipeOutcome outcome = wipe(path);
 
     flags &= ~GetParam().flag; // let the temporary folder be removed
     EXPECT_EQ(::ioctl(fd, FS_IOC_SETFLAGS, &flags), 0);
     ::close(fd);
     EXPECT_EQ(outcome, WipeOutcome::Failed);
-    expectOneReport(messages, EPERM, "Cannot open " + quoted(path) + " for writing: Operation not permitted");
+    EXPECT_EQ(stopped, (StopReason{.stop = Stop::CallFailed, .call = Call::OpenForWriting, .err = EPERM}));
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
@@ -406,22 +397,14 @@ TEST_P(ReadBack, ThatDiffersFromTheLastPassStopsBeforeTheTruncateAndTheDelete)
             got = 0;
     };
 
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Failed);
+    EXPECT_EQ(wipe(path), WipeOutcome::Failed);
 
-    std::string description;
-    switch (corruption) {
-    case Corruption::FirstByte:
-        description = " did not read back as the last pass wrote it (first difference at byte 0)";
-        break;
-    case Corruption::LastByte:
-        description = " did not read back as the last pass wrote it (first difference at byte " +
-            std::to_string(extent - 1) + ")";
-        break;
-    case Corruption::EndsEarly:
-        description = " read back shorter than the last pass wrote it (0 of " + std::to_string(extent) + " bytes)";
-        break;
+    if (corruption == Corruption::EndsEarly) {
+        EXPECT_EQ(stopped, (StopReason{.stop = Stop::ReadBackShort, .expected = extent, .found = 0}));
+    } else {
+        const std::uint64_t at = corruption == Corruption::FirstByte ? 0 : extent - 1;
+        EXPECT_EQ(stopped, (StopReason{.stop = Stop::ReadBackDiffers, .found = at}));
     }
-    expectOneReport(messages, EIO, quoted(path) + description + ", so it was not deleted");
     EXPECT_EQ(files.count(FsCall::Truncate), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);
     EXPECT_EQ(readFile(path), repeated("\r\n", extent)) << "left as the last pass wrote it";
@@ -443,8 +426,8 @@ TEST_F(Safeguard, ReadBackCoversTheWholeOverwrittenRange)
     const std::size_t extent = extentFor(length, static_cast<std::size_t>(st.st_blksize));
     std::size_t read = 0;
     files.alterRead = [&](char*, ssize_t& got, off_t) { read += got > 0 ? static_cast<std::size_t>(got) : 0; };
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
-    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(wipe(path), WipeOutcome::Wiped);
+    EXPECT_EQ(stopped, std::nullopt);
     EXPECT_EQ(read, extent);
 }
 
@@ -465,8 +448,8 @@ TEST_P(ReadBackWithoutDirectIo, DropsTheCacheAndStillChecks)
         GTEST_SKIP() << "this file system refuses direct I/O anyway, so the fallback is the normal path";
     ::close(probe);
     files.failOn(GetParam().fault);
-    EXPECT_EQ(ripper.Wipe(path, nullptr), WipeOutcome::Wiped);
-    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(wipe(path), WipeOutcome::Wiped);
+    EXPECT_EQ(stopped, std::nullopt);
     EXPECT_EQ(files.count(FsCall::DropCache), 1);
     EXPECT_FALSE(fs::exists(path));
 }
