@@ -544,9 +544,7 @@ std::optional<StopReason> Wiping::finishLastPass(Descriptor& file)
         // Not readable: nothing to read back.
     } else if (auto problem = VerifyOverwrite(files_, file.get(), extent_, kPatterns.back())) {
         // A difference means the overwrite cannot be vouched for; a failed read says nothing of it.
-        if (problem->stop != Stop::CallFailed)
-            return problem;
-        return leaving(*problem, Left::FullLengthNotReadBack);
+        return leaving(*problem, problem->stop == Stop::CallFailed ? Left::FullLengthNotReadBack : Left::Unsaid);
     }
     const When afterLast{readable_ ? When::Stage::LastPassReadBack : When::Stage::LastPassWritten};
     if (auto error = checkSize(file.get(), extent_, afterLast))

@@ -400,10 +400,11 @@ TEST_P(ReadBack, ThatDiffersFromTheLastPassStopsBeforeTheTruncateAndTheDelete)
     EXPECT_EQ(wipe(path), WipeOutcome::Failed);
 
     if (corruption == Corruption::EndsEarly) {
-        EXPECT_EQ(stopped, (StopReason{.stop = Stop::ReadBackShort, .expected = extent, .found = 0}));
+        EXPECT_EQ(
+            stopped, (StopReason{.stop = Stop::ReadBackShort, .when = When::after(), .expected = extent, .found = 0}));
     } else {
         const std::uint64_t at = corruption == Corruption::FirstByte ? 0 : extent - 1;
-        EXPECT_EQ(stopped, (StopReason{.stop = Stop::ReadBackDiffers, .found = at}));
+        EXPECT_EQ(stopped, (StopReason{.stop = Stop::ReadBackDiffers, .when = When::after(), .found = at}));
     }
     EXPECT_EQ(files.count(FsCall::Truncate), 0);
     EXPECT_EQ(files.count(FsCall::Unlink), 0);

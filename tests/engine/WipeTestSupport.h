@@ -20,11 +20,15 @@
 
 namespace quellon {
 
-// A reason prints as the report it makes for a path "P", so that a failing test shows the words.
+// A reason prints as its facts and the report it makes for a path "P", so that a failing test
+// shows both (enumerators by their number).
 inline void PrintTo(const StopReason& reason, std::ostream* out)
 {
     const ErrorInfo report = ReportFor(reason, "P");
-    *out << "{" << report.Number << ", " << report.Description << "}";
+    *out << "{stop " << static_cast<int>(reason.stop) << ", call " << static_cast<int>(reason.call) << ", err "
+         << reason.err << ", stage " << static_cast<int>(reason.when.stage) << ", pass " << reason.when.pass
+         << ", left " << static_cast<int>(reason.left) << ", reach " << static_cast<int>(reason.reach) << ", name \""
+         << reason.name << "\", " << reason.expected << ", " << reason.found << ": " << report.Description << "}";
 }
 
 } // namespace quellon
