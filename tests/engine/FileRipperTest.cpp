@@ -29,6 +29,7 @@ const std::string kPatterns[] = {std::string("\0\0", 2), "0101010101\r\n", "****
 struct SizeCase {
     const char* name;
     long size;
+    std::size_t extent; // bytes every pass covers, in 4 KiB blocks: at least one pattern
 };
 
 class WipeBySize : public WipeTest, public ::testing::WithParamInterface<SizeCase> {};
@@ -61,16 +62,17 @@ TEST_P(WipeBySize, OverwritesEveryPhaseThenLeavesCrLfAndDeletes)
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(closes, 44);
     EXPECT_EQ(beforeDelete, "\r\n");
-    const std::size_t extent = extentFor(static_cast<std::size_t>(GetParam().size), block);
+    ASSERT_EQ(block, 4096u) << "the rows state what passes cover on a file system of 4 KiB blocks";
+    const std::size_t extent = GetParam().extent;
     for (int phase = 1; phase <= 3; ++phase)
         EXPECT_EQ(atPhaseEnd[phase], repeated(kPatterns[phase - 1], extent)) << "after phase " << phase;
     EXPECT_EQ(atPhaseEnd[4], "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WipeBySize,
-    ::testing::Values(SizeCase{"empty", 0}, SizeCase{"one_byte", 1}, SizeCase{"a_hundred_bytes", 100},
-        SizeCase{"one_whole_block", 4096}, SizeCase{"one_MiB", 1 << 20},
-        SizeCase{"larger_than_the_write_buffer_and_not_block_aligned", (9L << 20) + 3}),
+    ::testing::Values(SizeCase{"empty", 0, 4096}, SizeCase{"one_byte", 1, 4096}, SizeCase{"a_hundred_bytes", 100, 4096},
+        SizeCase{"one_whole_block", 4096, 4096}, SizeCase{"one_MiB", 1 << 20, 1 << 20},
+        SizeCase{"larger_than_the_write_buffer_and_not_block_aligned", (9L << 20) + 3, (9u << 20) + 4096}),
     RowName<SizeCase>);
 
 class Wipe : public WipeTest {};
