@@ -124,13 +124,11 @@ private:
     std::optional<StopReason> deleteFile();
     std::optional<StopReason> syncFolder();
     std::optional<StopReason> removeLink();
-    // When, for a step of `pass` whose failure before the first write names no pass.
-    static When beforeOrIn(int pass) { return pass == 1 ? When{} : When::inPass(pass); }
     // Whether `st` is of the file being wiped.
     bool isWiped(const struct stat& st) const { return held_.is(st); }
 
     FileSystem& files_;
-    const std::string& path_; // as the user gave it; every report names it
+    const std::string& path_; // as the user gave it
     WipeObserver* observer_;
 
     std::string file_;         // the file to wipe: path_, or the file a link at path_ leads to
@@ -411,7 +409,8 @@ std::optional<StopReason> Wiping::takeLease(int fd, int pass)
     // system that offers none (EINVAL, leases-enable off). The wipe goes on without them.
     if (pass == 1 && (rc == -EACCES || rc == -EPERM || rc == -EINVAL || rc == -ENOSYS || rc == -EOPNOTSUPP))
         return std::nullopt;
-    return Failed(Call::CheckInUse, -rc, beforeOrIn(pass));
+    // The first pass's lease is taken at the first open, before anything is written.
+    return Failed(Call::CheckInUse, -rc, pass == 1 ? When{} : When::inPass(pass));
 }
 
 // While the lease is being broken, the kernel tells what the other program asked for: a read
