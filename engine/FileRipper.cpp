@@ -464,9 +464,7 @@ std::optional<StopReason> Wiping::reopen(std::optional<Descriptor>& out, int pas
 // Fills the first `bufferFill` bytes of the buffer with `pattern` repeated from its first byte.
 void Wiping::fillBuffer(std::string_view pattern, std::uint64_t bufferFill)
 {
-    char* out = buffer_.get();
-    for (std::uint64_t at = 0; at < bufferFill; at += pattern.size())
-        std::memcpy(out + at, pattern.data(), std::min<std::uint64_t>(pattern.size(), bufferFill - at));
+    fillWithPattern(buffer_.get(), pattern, bufferFill);
 }
 
 // Tells the observer how far the pass has got, at most every kProgressInterval unless `force`.

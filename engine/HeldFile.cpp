@@ -19,10 +19,11 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOCTTY | O_NONBLOCK | O_
 constexpr int kFolderPathFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
 // A name for the file while it is deleted, unused in its folder: it tells nothing of the file and
-// cannot be guessed by another program that means to put a file of its own under it.
+// cannot be guessed by another program that means to put a file of its own under it. The source of
+// random numbers is set up once per thread: setting it up costs more than all the digits it draws.
 std::string hiddenName()
 {
-    std::random_device random;
+    thread_local std::random_device random;
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string name = ".quellon-";
     for (int i = 0; i < 16; ++i)

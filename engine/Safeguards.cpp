@@ -146,8 +146,7 @@ std::optional<StopReason> VerifyOverwrite(FileSystem& files, int fd, std::uint64
     if (!buffer)
         return ReadBack::failed(ENOMEM);
     std::string expected(chunk, '\0');
-    for (std::size_t at = 0; at < chunk; ++at)
-        expected[at] = pattern[at % pattern.size()];
+    fillWithPattern(expected.data(), pattern, chunk);
 
     for (std::uint64_t offset = 0; offset < extent; offset += chunk) {
         const std::uint64_t want = std::min(chunk, extent - offset);

@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include <linux/fiemap.h>
@@ -172,16 +173,27 @@ bool addExt4Options(FileSystem& files, dev_t device, std::string& options)
 }
 
 // The file system on `device` as mounted: its type and options. 0, -ENOENT when no mount of it
-// can be seen, or the -errno of reading the mount table.
-int readMountOptions(FileSystem& files, dev_t device, std::string& type, std::string& options)
+// can be seen, or the -errno of reading the mount table. On ext2/3/4 (`ext`) ext4's own list is
+// read first: it names every option that the table names for the file system, and more. Where it
+// does not journal data, the table could add only the name of the type, which no refusal then
+// shows, so the table is not read.
+int readMountOptions(FileSystem& files, dev_t device, bool ext, std::string& type, std::string& options)
 {
     type.clear();
     options.clear();
+    std::string own;
+    const bool listed = ext && addExt4Options(files, device, own);
+    if (listed && !hasOption(own, "data=journal")) {
+        options = std::move(own);
+        return 0;
+    }
     std::string table;
     if (int rc = files.ReadSmallFile("/proc/self/mountinfo", table); rc < 0)
         return rc;
     const bool mounted = findMount(table, device, type, options);
-    const bool ext4 = addExt4Options(files, device, options);
+    const bool ext4 = ext ? listed : addExt4Options(files, device, options);
+    if (!own.empty())
+        options += (options.empty() ? "" : ",") + own;
     return mounted || ext4 ? 0 : -ENOENT;
 }
 
@@ -237,7 +249,8 @@ std::optional<StopReason> GatherFileSystemFacts(FileSystem& files, int fd, const
     const auto blocks = static_cast<std::uint64_t>(::geteuid() == 0 ? fsInfo.f_bfree : fsInfo.f_bavail);
     facts.freeBytes = blocks * static_cast<std::uint64_t>(fsInfo.f_bsize);
 
-    if (int rc = readMountOptions(files, st.st_dev, facts.type, facts.options); rc < 0 && rc != -ENOENT)
+    const bool ext = facts.magic == kExtMagic;
+    if (int rc = readMountOptions(files, st.st_dev, ext, facts.type, facts.options); rc < 0 && rc != -ENOENT)
         return Failed(Call::ReadMountOptions, -rc);
     return std::nullopt;
 }

@@ -7,10 +7,13 @@
 
 #include "FileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 namespace quellon::detail {
@@ -53,6 +56,20 @@ inline AlignedBuffer allocatePages(std::size_t size)
 {
     const std::size_t rounded = (size + kPageSize - 1) / kPageSize * kPageSize;
     return AlignedBuffer(static_cast<char*>(std::aligned_alloc(kPageSize, rounded)));
+}
+
+// Fills the `size` bytes at `out` with `pattern` (not empty) repeated from its first byte: one copy
+// of it, then what is filled so far copied after itself, so a few large copies instead of one per
+// repeat.
+inline void fillWithPattern(char* out, std::string_view pattern, std::size_t size)
+{
+    std::size_t filled = std::min(pattern.size(), size);
+    std::memcpy(out, pattern.data(), filled);
+    while (filled > 0 && filled < size) {
+        const std::size_t more = std::min(filled, size - filled);
+        std::memcpy(out + filled, out, more);
+        filled += more;
+    }
 }
 
 } // namespace quellon::detail
