@@ -16,7 +16,6 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <limits>
 #include <numeric>
 #include <optional>
@@ -118,7 +117,6 @@ private:
     std::optional<StopReason> finishLastPass(Descriptor& file);
     std::optional<StopReason> finishPass(Descriptor& file, int pass);
     std::optional<StopReason> writeAll(int fd, int pass, std::uint64_t bufferFill);
-    void fillBuffer(std::string_view pattern, std::uint64_t bufferFill);
     void report(int pass, std::uint64_t done, bool force);
     // After the passes.
     std::optional<StopReason> deleteFile();
@@ -164,7 +162,7 @@ WipeOutcome Wiping::run(std::optional<StopReason>& error)
     int pass = 0;
     for (int phase = 1; phase <= FileRipper::kPhases; ++phase) {
         const std::uint64_t bufferFill = std::min(bufferSize_, extent_);
-        fillBuffer(kPatterns[static_cast<std::size_t>(phase - 1)], bufferFill);
+        fillWithPattern(buffer_.get(), kPatterns[static_cast<std::size_t>(phase - 1)], bufferFill);
         for (int i = 0; i < FileRipper::kPassesPerPhase; ++i) {
             ++pass;
             if (pass > 1 && (error = reopen(file, pass)))
@@ -459,12 +457,6 @@ std::optional<StopReason> Wiping::reopen(std::optional<Descriptor>& out, int pas
     if (size != extent_)
         return checkSize(file.get(), extent_, When::inPass(pass));
     return takeLease(file.get(), pass);
-}
-
-// Fills the first `bufferFill` bytes of the buffer with `pattern` repeated from its first byte.
-void Wiping::fillBuffer(std::string_view pattern, std::uint64_t bufferFill)
-{
-    fillWithPattern(buffer_.get(), pattern, bufferFill);
 }
 
 // Tells the observer how far the pass has got, at most every kProgressInterval unless `force`.

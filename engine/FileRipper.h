@@ -51,7 +51,6 @@ public:
     static constexpr int kPhases = 4;
     static constexpr int kPassesPerPhase = 11;
     static constexpr int kPasses = kPhases * kPassesPerPhase;
-    static constexpr const char* kSource = kWipeSource;
 
     FileRipper(MessageBox& messages, FileSystem& files);
 
