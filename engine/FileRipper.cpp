@@ -57,6 +57,9 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 // open fail at once instead of waiting) and never becoming our controlling terminal.
 constexpr int kOpenFlags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 constexpr int kWriteOnlyFlags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+// The first look at the file's blocks opens it for reading only: that copies nothing up and
+// breaks no other program's read lease.
+constexpr int kReadFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 // The file itself is held by a descriptor that only names it, opened by the kernel following the
 // path as it would for any open: its link protections and every folder's search permission apply.
 // Each pass opens that very file again through it.
@@ -104,9 +107,12 @@ private:
     std::optional<StopReason> refuseBeforeOpening(const struct stat& named);
     std::optional<StopReason> lookBeforeOpening(const struct stat& named);
     std::optional<StopReason> checkPermissions();
+    std::optional<StopReason> mapAtFirstLook();
+    std::optional<StopReason> inUse(When when);
     // The passes.
     std::optional<StopReason> openFirst(std::optional<Descriptor>& out);
     std::optional<StopReason> mapBlocks(int fd);
+    std::optional<StopReason> checkMapUnchanged(int fd);
     std::optional<StopReason> checkBlocks(int fd, When when);
     std::optional<StopReason> planPasses(const struct stat& st);
     std::optional<StopReason> reopen(std::optional<Descriptor>& out, int pass);
@@ -129,14 +135,15 @@ private:
     const std::string& path_; // as the user gave it
     WipeObserver* observer_;
 
-    std::string file_;         // the file to wipe: path_, or the file a link at path_ leads to
-    bool viaLink_ = false;     // path_ is a symbolic link to file_
-    HeldFile held_;            // the file being wiped, its folder, and the link's
-    bool readable_ = true;     // the file may be read, so the last pass is read back
-    bool mapped_ = false;      // the file system gave the file's block map
-    BlockMap blocks_;          // where the file's data lay on the device before the first write
-    struct stat firstLook_ {}; // the file as first looked at, with its change time
-    StorageFacts facts_;       // what the first look found out about the file's storage
+    std::string file_;          // the file to wipe: path_, or the file a link at path_ leads to
+    bool viaLink_ = false;      // path_ is a symbolic link to file_
+    HeldFile held_;             // the file being wiped, its folder, and the link's
+    bool readable_ = true;      // the file may be read, so the last pass is read back
+    bool mapped_ = false;       // the file system gave the file's block map
+    bool mappedAtLook_ = false; // ... and it was read at the first look, before the open for writing
+    BlockMap blocks_;           // where the file's data lay on the device before the first write
+    struct stat firstLook_ {};  // the file as first looked at, with its change time
+    StorageFacts facts_;        // what the first look found out about the file's storage
 
     std::uint64_t length_ = 0; // the file's length when the wipe began
     bool leasesAvailable_ = false;
@@ -155,8 +162,8 @@ WipeOutcome Wiping::run(std::optional<StopReason>& error)
 {
     std::optional<Descriptor> file;
     struct stat named {};
-    if ((error = locate(named)) || (error = refuseBeforeOpening(named)) || (error = lookBeforeOpening(named)) ||
-        (error = openFirst(file)))
+    if ((error = locate(named)) || (error = refuseBeforeOpening(named)) || (error = mapAtFirstLook()) ||
+        (error = lookBeforeOpening(named)) || (error = openFirst(file)))
         return WipeOutcome::Failed;
 
     int pass = 0;
@@ -207,6 +214,10 @@ std::optional<StopReason> Wiping::locate(struct stat& named)
     if (!viaLink_ && !SameFile(link, named))
         return StopReason{.stop = Stop::Replaced};
     firstLook_ = viaLink_ ? named : link;
+    // Where the path led: a file that has no name any more (a deleted file still open in another
+    // program, reached through /proc/PID/fd) is not under its folder to be held there.
+    if (named.st_nlink == 0)
+        return StopReason{.stop = Stop::Moved};
     file_ = path_;
     if (viaLink_) {
         // Where the link led, as the kernel found it.
@@ -216,10 +227,12 @@ std::optional<StopReason> Wiping::locate(struct stat& named)
             return StopReason{.stop = Stop::LinkToFolder, .name = file_};
         if (!S_ISREG(named.st_mode))
             return StopReason{.stop = Stop::LinkToNonRegular, .name = file_};
-        if (int rc = held_.holdLink(FolderOf(path_), NameOf(path_)); rc < 0)
+        if (int rc = held_.holdLink(FolderOf(path_), NameOf(path_), link); rc < 0)
             return Failed(Call::OpenFolder, -rc);
     }
-    if (int rc = held_.hold(pin.release(), named, FolderOf(file_), NameOf(file_)); rc == -ESTALE)
+    if (int rc = held_.hold(pin.release(), named, FolderOf(file_), NameOf(file_)); rc == -ENOENT)
+        return StopReason{.stop = Stop::Moved};
+    else if (rc == -ESTALE)
         return StopReason{.stop = Stop::Replaced};
     else if (rc < 0)
         return Failed(held_.folder() < 0 ? Call::OpenFolder : Call::ReadAttributes, -rc);
@@ -236,7 +249,7 @@ std::optional<StopReason> Wiping::notFollowed(const struct stat& link, int err)
         return StopReason{.stop = Stop::LinkToMissing, .name = target};
     }
     if (err == ENOENT)
-        return StopReason{.stop = Stop::Replaced};
+        return StopReason{.stop = Stop::Moved};
     // Linux follows a link in a shared folder such as /tmp (sticky, writable by all) only for the
     // link's owner or the folder's owner (fs.protected_symlinks).
     struct stat holder {};
@@ -283,20 +296,69 @@ std::optional<StopReason> Wiping::checkPermissions()
     return std::nullopt;
 }
 
-// First open, through the descriptor that names the file. Its lease is taken first, then its block
-// map and its fstat: whatever another program changes after that, the lease or the block map shows.
-// The identity is checked on the descriptor opened for writing and the remaining checks run on it.
+// Where the file's data lies on the device, read as soon as the file is known to be a regular file
+// on storage that an overwrite reaches and before anything waits: every later comparison starts
+// from this map, so blocks that another program moves from now on (a defragmenter swapping extents
+// leaves size and change time as they were) are never taken for the file's own. A program that has
+// the file open for writing is not waited for: it may be moving or rewriting it as we look, and a
+// read lease, which Linux grants only while no one has the file open for writing, tells. A file
+// that may not be read is mapped at its first open for writing instead.
+std::optional<StopReason> Wiping::mapAtFirstLook()
+{
+    const int fd = held_.open(kReadFlags);
+    if (fd == -EACCES)
+        return std::nullopt;
+    if (fd == -EWOULDBLOCK)
+        return inUse(When{});
+    if (fd < 0)
+        return Failed(Call::Open, -fd);
+    Descriptor reader(files_, fd);
+    if (int rc = files_.SetLease(fd, F_RDLCK); rc == -EAGAIN)
+        return inUse(When{});
+    else if (rc == 0 && (rc = files_.SetLease(fd, F_UNLCK)) < 0)
+        return Failed(Call::CheckInUse, -rc);
+    // Other answers (not the owner, leases off) tell nothing: the lease at the first open judges.
+    if (auto error = mapBlocks(fd))
+        return error;
+    mappedAtLook_ = true;
+    if (int rc = files_.Close(reader.release()); rc < 0)
+        return Failed(Call::Close, -rc);
+    return std::nullopt;
+}
+
+// The file is open elsewhere (before pass `when.pass`, or before the passes): by another program,
+// or by Quellon itself when the file is its own standard input, output or error.
+std::optional<StopReason> Wiping::inUse(When when)
+{
+    static constexpr const char* kStreams[] = {"standard input", "standard output", "standard error"};
+    for (int stream = 0; stream < 3; ++stream) {
+        struct stat st {};
+        if (files_.Stat(stream, st) == 0 && isWiped(st))
+            return StopReason{.stop = Stop::InUse, .when = when, .name = kStreams[stream]};
+    }
+    return StopReason{.stop = Stop::InUse, .when = when};
+}
+
+// First open, through the descriptor that names the file. Its block map (where not read at the
+// first look) comes before anything waits, then the lease, then the map once more, which must be
+// the map first read, and the fstat: whatever another program changes after that, the lease or
+// the block map shows. The identity is checked on the descriptor opened for writing and the
+// remaining checks run on it.
 std::optional<StopReason> Wiping::openFirst(std::optional<Descriptor>& out)
 {
     const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
-        return StopReason{.stop = Stop::InUse};
+        return inUse(When{});
     if (fd < 0)
         return Failed(Call::OpenForWriting, -fd);
     Descriptor& file = out.emplace(files_, fd);
+    if (!mappedAtLook_) {
+        if (auto error = mapBlocks(file.get()))
+            return error;
+    }
     if (auto error = takeLease(file.get(), 1))
         return error;
-    if (auto error = mapBlocks(file.get()))
+    if (auto error = checkMapUnchanged(file.get()))
         return error;
 
     struct stat st {};
@@ -332,6 +394,16 @@ std::optional<StopReason> Wiping::mapBlocks(int fd)
     return std::nullopt;
 }
 
+// The map after the lease must be the map first read: blocks moved in between (by a defragmenter
+// that had the file open while the lease was waited for) hold the old data where no pass reaches.
+std::optional<StopReason> Wiping::checkMapUnchanged(int fd)
+{
+    if (auto moved = checkBlocks(fd, When{}); moved && moved->stop == Stop::BlocksMoved)
+        return StopReason{.stop = Stop::ChangedAtStart};
+    else
+        return moved;
+}
+
 // The blocks that held the file's data must still be its blocks, at the same place in the file: if
 // another program cut the file, punched a hole in it or had it moved, the old data was left behind
 // in blocks that the passes never reach.
@@ -351,16 +423,24 @@ std::optional<StopReason> Wiping::checkBlocks(int fd, When when)
 std::optional<StopReason> Wiping::planPasses(const struct stat& st)
 {
     length_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    const std::uint64_t block = st.st_blksize > 0 ? static_cast<std::uint64_t>(st.st_blksize) : kPageSize;
+    // The file system's own block, the unit it gives space in: not the preferred I/O size
+    // (st_blksize), which can be megabytes (XFS with largeio, a RAID stripe).
+    const std::uint64_t block = facts_.blockSize > 0 ? facts_.blockSize : kPageSize;
     // Cover the whole file and the slack of its last block; a pass writes at least one pattern.
     if (length_ > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - block)
         return StopReason{.stop = Stop::TooLarge};
     extent_ = roundUp(std::max<std::uint64_t>(length_, kLongestPattern), block);
-    // A sparse file's holes get blocks of their own in the first pass: refuse it before any write
-    // if they cannot all fit, rather than fill the disk and stop halfway.
     const std::uint64_t allocated = st.st_blocks > 0 ? static_cast<std::uint64_t>(st.st_blocks) * 512 : 0;
-    if (extent_ > allocated && extent_ - allocated > facts_.freeBytes)
-        return StopReason{.stop = Stop::NoSpaceForHoles, .expected = extent_ - allocated, .found = facts_.freeBytes};
+    if (length_ == 0 && allocated == 0 && facts_.freeBytes < extent_) {
+        // An empty file holds no data to overwrite: on a full disk its passes write nothing.
+        extent_ = 0;
+    }
+    // A sparse file's holes get blocks of their own in the first pass: refuse it before any write
+    // if they cannot all fit, rather than fill the disk and stop halfway. A file without holes
+    // needs at most the slack of its last block, which its last block already has.
+    const std::uint64_t needed = roundUp(length_, block);
+    if (needed > allocated && needed - allocated > facts_.freeBytes)
+        return StopReason{.stop = Stop::NoSpaceForHoles, .expected = needed - allocated, .found = facts_.freeBytes};
 
     // The buffer holds whole repeats of every pattern and whole pages, so each write starts on a
     // pattern boundary and suits direct I/O. A small file needs no more than its own length.
@@ -368,7 +448,7 @@ std::optional<StopReason> Wiping::planPasses(const struct stat& st)
     for (std::string_view pattern : kPatterns)
         unit = std::lcm(unit, pattern.size());
     const std::uint64_t largest = kMaxBuffer / unit * unit;
-    bufferSize_ = std::min(largest, roundUp(extent_, kPageSize));
+    bufferSize_ = std::min(largest, std::max<std::uint64_t>(roundUp(extent_, kPageSize), kPageSize));
     buffer_ = allocatePages(bufferSize_);
     if (!buffer_)
         return Failed(Call::AllocateBuffer, ENOMEM);
@@ -402,7 +482,7 @@ std::optional<StopReason> Wiping::takeLease(int fd, int pass)
         return std::nullopt;
     }
     if (rc == -EAGAIN)
-        return strict ? std::optional<StopReason>(StopReason{.stop = Stop::InUse}) : std::nullopt;
+        return strict ? inUse(When{}) : std::nullopt;
     // Leases not available here: not the owner without CAP_LEASE (EACCES), a file system or a
     // system that offers none (EINVAL, leases-enable off). The wipe goes on without them.
     if (pass == 1 && (rc == -EACCES || rc == -EPERM || rc == -EINVAL || rc == -ENOSYS || rc == -EOPNOTSUPP))
@@ -445,7 +525,7 @@ std::optional<StopReason> Wiping::reopen(std::optional<Descriptor>& out, int pas
 {
     const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
-        return StopReason{.stop = Stop::InUse, .when = When::inPass(pass)};
+        return inUse(When::inPass(pass));
     if (fd < 0)
         return Failed(Call::OpenForWriting, -fd, When::inPass(pass));
     Descriptor& file = out.emplace(files_, fd);
@@ -529,8 +609,8 @@ std::optional<StopReason> Wiping::finishLastPass(Descriptor& file)
         reason.left = left;
         return reason;
     };
-    if (!readable_) {
-        // Not readable: nothing to read back.
+    if (!readable_ || extent_ == 0) {
+        // Not readable, or nothing written: nothing to read back.
     } else if (auto problem = VerifyOverwrite(files_, file.get(), extent_, kPatterns.back())) {
         // A difference means the overwrite cannot be vouched for; a failed read says nothing of it.
         return leaving(*problem, problem->stop == Stop::CallFailed ? Left::FullLengthNotReadBack : Left::Unsaid);
@@ -568,6 +648,7 @@ std::optional<StopReason> Wiping::deleteFile()
     switch (deletion.outcome) {
     case Outcome::Deleted: return syncFolder();
     case Outcome::Gone:
+        return StopReason{.stop = Stop::MovedBeforeDelete, .when = When::after(), .left = Left::NotUnderName};
     case Outcome::Replaced:
         return StopReason{.stop = Stop::ReplacedBeforeDelete,
             .when = When::after(),
@@ -593,15 +674,31 @@ std::optional<StopReason> Wiping::syncFolder()
     return std::nullopt;
 }
 
-// The link the user chose goes last, and only while it is still a link.
+// The link the user chose goes last, deleted as the file was: only while its name still names that
+// very link (a file put under its name in the meantime keeps it), and its folder flushed. A link
+// someone else removed already needs nothing more.
 std::optional<StopReason> Wiping::removeLink()
 {
-    if (int rc = held_.removeLink(); rc < 0) {
-        StopReason failed = Failed(Call::DeleteLink, -rc, When::after());
-        failed.name = file_;
-        return failed;
+    using Outcome = HeldFile::Deletion::Outcome;
+    int flushErr = 0;
+    const HeldFile::Deletion deletion = held_.removeLink(flushErr);
+    switch (deletion.outcome) {
+    case Outcome::Gone: return std::nullopt;
+    case Outcome::Deleted:
+        if (flushErr < 0)
+            return Failed(Call::FlushFolder, -flushErr, When::after());
+        return std::nullopt;
+    case Outcome::Replaced:
+        // `found` 1: what took the link's name could not get it back and is named instead.
+        return StopReason{.stop = Stop::LinkReplaced,
+            .when = When::after(),
+            .name = deletion.strandedAs.empty() ? file_ : deletion.strandedAs,
+            .found = deletion.strandedAs.empty() ? 0U : 1U};
+    case Outcome::Failed: break;
     }
-    return std::nullopt;
+    StopReason failed = Failed(Call::DeleteLink, deletion.err, When::after());
+    failed.name = file_;
+    return failed;
 }
 
 } // namespace

@@ -101,6 +101,10 @@ public:
 // it is interrupted by a signal (except close, which Linux never retries).
 class PosixFileSystem final : public FileSystem {
 public:
+    // Makes a write past the process's file-size limit (`ulimit -f`) fail with EFBIG, like any other
+    // failed write, instead of ending the program with SIGXFSZ half-way through a pass.
+    PosixFileSystem();
+
     [[nodiscard]] int OpenAt(int folder, const std::string& name, int flags, mode_t mode) override;
     [[nodiscard]] int Reopen(int fd, int flags) override;
     [[nodiscard]] int StatAt(int folder, const std::string& name, struct stat& st) override;

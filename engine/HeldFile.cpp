@@ -62,64 +62,89 @@ int HeldFile::hold(int pin, const struct stat& st, const std::string& folderPath
     if (folder_ < 0)
         return folder_;
     struct stat named {};
-    if (int rc = files_.StatAt(folder_, name_, named); rc == -ENOENT || (rc == 0 && !is(named)))
+    if (int rc = files_.StatAt(folder_, name_, named); rc == 0 && !is(named))
         return -ESTALE;
     else
         return rc;
 }
 
-int HeldFile::holdLink(const std::string& folderPath, const std::string& name)
+int HeldFile::holdLink(const std::string& folderPath, const std::string& name, const struct stat& link)
 {
-    bool listable = false;
-    linkFolder_ = openFolder(folderPath, listable);
+    linkFolder_ = openFolder(folderPath, linkListable_);
     linkName_ = name;
+    linkDevice_ = link.st_dev;
+    linkInode_ = link.st_ino;
     return linkFolder_ < 0 ? linkFolder_ : 0;
 }
 
 HeldFile::Deletion HeldFile::deleteName()
 {
+    return deleteChecked(folder_, name_, S_IFREG, device_, inode_);
+}
+
+HeldFile::Deletion HeldFile::deleteChecked(int folder, const std::string& name, mode_t type, dev_t device, ino_t inode)
+{
     using Outcome = Deletion::Outcome;
     using Step = Deletion::Step;
     Deletion result;
     std::string hidden = hiddenName();
-    if (int rc = files_.RenameAt(folder_, name_, hidden); rc == -EINVAL)
-        hidden = name_; // a file system that cannot rename without replacing
+    // A file system that cannot rename without replacing (EINVAL), a full disk where the folder has
+    // no room for another name (ENOSPC), a name too long once hidden (ENAMETOOLONG): the name is then
+    // looked at and deleted where it is, as `rm` would delete it.
+    if (int rc = files_.RenameAt(folder, name, hidden); rc == -EINVAL || rc == -ENOSPC || rc == -ENAMETOOLONG)
+        hidden = name;
     else if (rc == -ENOENT)
         return Deletion{Outcome::Gone, 0, Step::Rename, {}};
     else if (rc < 0)
         return Deletion{Outcome::Failed, -rc, Step::Rename, {}};
 
     struct stat named {};
-    const int rc = files_.StatAt(folder_, hidden, named);
-    if (rc == 0 && is(named)) {
-        if (int unlinked = files_.UnlinkAt(folder_, hidden); unlinked < 0)
+    const int rc = files_.StatAt(folder, hidden, named);
+    // The type counts too: a link's inode number, freed when another program removes the link, may
+    // be given at once to a file it puts under the same name.
+    if (rc == 0 && (named.st_mode & S_IFMT) == type && named.st_dev == device && named.st_ino == inode) {
+        if (int unlinked = files_.UnlinkAt(folder, hidden); unlinked < 0)
             result = Deletion{Outcome::Failed, -unlinked, Step::Unlink, {}};
         else
             return result;
+    } else if (rc == -ENOENT && hidden == name) {
+        return Deletion{Outcome::Gone, 0, Step::Look, {}};
     } else {
         result =
             rc < 0 ? Deletion{Outcome::Failed, -rc, Step::Look, {}} : Deletion{Outcome::Replaced, 0, Step::Rename, {}};
     }
     // Whatever is under the hidden name gets its own name back.
-    if (hidden != name_ && files_.RenameAt(folder_, hidden, name_) < 0)
+    if (hidden != name && files_.RenameAt(folder, hidden, name) < 0)
         result.strandedAs = hidden;
     return result;
 }
 
 int HeldFile::syncFolder()
 {
-    if (!listable_)
-        return 0;
-    const int rc = files_.SyncFolder(folder_);
-    return rc == -EINVAL ? 0 : rc; // a folder that cannot be flushed on its own
+    int rc = 0;
+    if (listable_) {
+        rc = files_.SyncFolder(folder_);
+    } else {
+        // The file is gone from its folder but still open through the pin: flush its inode instead.
+        const int fd = files_.Reopen(pin_, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return fd;
+        rc = files_.SyncFolder(fd);
+        if (int closed = files_.Close(fd); rc == 0)
+            rc = closed;
+    }
+    return rc == -EINVAL ? 0 : rc; // a folder or file system that cannot be flushed this way
 }
 
-int HeldFile::removeLink()
+HeldFile::Deletion HeldFile::removeLink(int& flushErr)
 {
-    struct stat st {};
-    if (int rc = files_.StatAt(linkFolder_, linkName_, st); rc < 0 || !S_ISLNK(st.st_mode))
-        return 0;
-    return files_.UnlinkAt(linkFolder_, linkName_);
+    flushErr = 0;
+    Deletion deletion = deleteChecked(linkFolder_, linkName_, S_IFLNK, linkDevice_, linkInode_);
+    if (deletion.outcome == Deletion::Outcome::Deleted && linkListable_) {
+        if (int rc = files_.SyncFolder(linkFolder_); rc < 0 && rc != -EINVAL)
+            flushErr = rc;
+    }
+    return deletion;
 }
 
 } // namespace quellon

@@ -22,11 +22,13 @@ public:
     HeldFile& operator=(const HeldFile&) = delete;
 
     // Holds the file that `pin` (an O_PATH descriptor, owned from now on; fstat `st`) names, known
-    // as `name` in the folder at `folderPath`. 0; -ESTALE when that name does not name it (any
-    // more); otherwise the -errno of opening the folder or of looking at the name.
+    // as `name` in the folder at `folderPath`. 0; -ENOENT when that name names nothing (any more),
+    // -ESTALE when it names another file; otherwise the -errno of opening the folder or of looking
+    // at the name.
     int hold(int pin, const struct stat& st, const std::string& folderPath, const std::string& name);
-    // Holds the folder of the link the user chose, named `name` there. 0 or -errno.
-    int holdLink(const std::string& folderPath, const std::string& name);
+    // Holds the folder of the link the user chose, named `name` there, whose lstat is `link`: only
+    // that very link is removed after the file. 0 or -errno.
+    int holdLink(const std::string& folderPath, const std::string& name, const struct stat& link);
 
     int pin() const { return pin_; }
     int folder() const { return folder_; }
@@ -54,15 +56,21 @@ public:
     // place at the last moment is never the one deleted (and gets its name back). Where the file
     // system cannot rename without replacing, the name is looked at and deleted where it is.
     Deletion deleteName();
-    // Flushes the folder, where it could be opened for that: 0 or -errno.
+    // Makes the delete of the file last through a power cut: flushes its folder, or where the folder
+    // may not be read (so not opened for flushing), the file's own inode, whose flush on ext4 and
+    // XFS commits the unlink with it. 0 or -errno.
     int syncFolder();
-    // Removes the link the user chose, only while it is still a link: 0 (also when it is not a
-    // link any more) or -errno.
-    int removeLink();
+    // Removes the link the user chose in the same way, only while its name still names that very
+    // link (Deletion::Outcome::Gone when the name names nothing any more), then flushes its folder
+    // where it may be read (`flushErr`: the -errno of that flush, else 0).
+    Deletion removeLink(int& flushErr);
 
 private:
     // Opens the folder at `path`, for search only where it may not be listed (`listable` false).
     int openFolder(const std::string& path, bool& listable);
+    // Deletes `name` in `folder` through a hidden name, only while it is the file of type `type`
+    // (S_IFREG, S_IFLNK) at `device`/`inode`.
+    Deletion deleteChecked(int folder, const std::string& name, mode_t type, dev_t device, ino_t inode);
 
     FileSystem& files_;
     int pin_ = -1;
@@ -72,7 +80,10 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     int linkFolder_ = -1;
+    bool linkListable_ = false;
     std::string linkName_;
+    dev_t linkDevice_ = 0;
+    ino_t linkInode_ = 0;
 };
 
 } // namespace quellon

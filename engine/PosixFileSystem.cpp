@@ -67,6 +67,12 @@ int statOf(int at, const char* name, int flags, struct stat& st, unsigned wanted
 
 } // namespace
 
+PosixFileSystem::PosixFileSystem()
+{
+    // Process-wide and idempotent: ignoring the signal leaves the failure to the write that met the limit.
+    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
+}
+
 int PosixFileSystem::OpenAt(int folder, const std::string& name, int flags, mode_t mode)
 {
     return retryOnEintr([&] { return ::openat(folder, name.c_str(), flags, mode); });

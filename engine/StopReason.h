@@ -24,13 +24,18 @@ enum class Stop {
     MountPoint,       // something is mounted on it
     HardLinks,        // it has `found` other names
     ReadOnly,         // it has no write permission
-    InUse,            // another program has it open (before the passes, or before `when.pass`)
+    InUse,            // another program has it open (before the passes, or before `when.pass`);
+                      // `name` not empty: Quellon itself has it open as that stream ("standard input")
     NoSpaceForHoles,  // a sparse file whose holes need `expected` bytes; `found` are free
     TooLarge,         // a pass cannot cover it
     // Another program changed the file or its name.
     ChangedAtStart,       // between the first look and the first open
+    Moved,                // the path or the file's name names nothing (any more): renamed, moved or deleted
     Replaced,             // the path names another file than the one held
+    MovedBeforeDelete,    // the name named nothing at the delete: the file was renamed, moved or deleted
     ReplacedBeforeDelete, // the name named another file at the delete (`name`: where that one was left, if moved)
+    LinkReplaced,         // the link's name named another file once its file (`name`) was deleted; `found` 1:
+                          // that other file could not get the name back and is left as `name`
     Resized,              // its size went from `expected` to `found` bytes
     BlocksMoved,          // blocks that held its data are no longer its blocks, in place
     OpenedForWriting,     // its lease was broken by a write or a truncate

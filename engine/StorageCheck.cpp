@@ -111,6 +111,8 @@ constexpr std::array kKernelInterfaces = {
     KernelFileSystem{0x6E667364, "nfsd"},
     KernelFileSystem{0xABBA1974, "xenfs"},
     KernelFileSystem{0x9FA1, "openpromfs"},
+    // hugetlbfs: memory pages mapped by programs, not stored data (it takes no write(2) at all).
+    KernelFileSystem{0x958458F6, "hugetlbfs"},
     KernelFileSystem{0x9FA2, "usbdevfs"},
 };
 
@@ -247,7 +249,8 @@ std::optional<StopReason> GatherFileSystemFacts(FileSystem& files, int fd, const
     facts.magic = static_cast<std::uint64_t>(fsInfo.f_type) & 0xFFFFFFFFu;
     // Root may also fill the blocks kept back for it.
     const auto blocks = static_cast<std::uint64_t>(::geteuid() == 0 ? fsInfo.f_bfree : fsInfo.f_bavail);
-    facts.freeBytes = blocks * static_cast<std::uint64_t>(fsInfo.f_bsize);
+    facts.blockSize = fsInfo.f_bsize > 0 ? static_cast<std::uint64_t>(fsInfo.f_bsize) : 0;
+    facts.freeBytes = blocks * facts.blockSize;
 
     const bool ext = facts.magic == kExtMagic;
     if (int rc = readMountOptions(files, st.st_dev, ext, facts.type, facts.options); rc < 0 && rc != -ENOENT)

@@ -24,6 +24,7 @@ struct StorageFacts {
     bool sharedExtents = false;        // some of its blocks are shared with another file (FIEMAP)
     bool inlineData = false;           // its data is kept inside the file system's metadata (FIEMAP)
     std::uint64_t freeBytes = 0;       // space the wipe may still fill on the file system
+    std::uint64_t blockSize = 0;       // its block size (statfs f_bsize), the unit space is given in
 };
 
 // Why an in-place overwrite cannot reach the old data of a file with these facts (Stop::OutOfReach,

@@ -39,12 +39,42 @@ std::string whenText(const When& when)
 {
     switch (when.stage) {
     case When::Stage::Pass: return " (pass " + number(when.pass) + " of " + number(kPasses) + ")";
-    case When::Stage::LastPassWritten: return " (after the last pass)";
-    case When::Stage::LastPassReadBack: return " (after the last pass was read back)";
+    case When::Stage::LastPassWritten: return " (seen after the last pass)";
+    case When::Stage::LastPassReadBack: return " (seen after the last pass was read back)";
     case When::Stage::Before:
     case When::Stage::After: break;
     }
     return "";
+}
+
+// How often the file's content was overwritten whole and flushed before the wipe stopped at `when`
+// (a failed close comes after its pass was flushed, so that pass counts).
+int passesDone(const When& when, bool passFlushed = false)
+{
+    switch (when.stage) {
+    case When::Stage::Pass: return passFlushed ? when.pass : when.pass - 1;
+    case When::Stage::LastPassWritten:
+    case When::Stage::LastPassReadBack: return kPasses;
+    case When::Stage::Before:
+    case When::Stage::After: break;
+    }
+    return 0;
+}
+
+// " once", " 5 times".
+std::string times(int count)
+{
+    return count == 1 ? " once" : " " + number(static_cast<std::uint64_t>(count)) + " times";
+}
+
+// What is left of a file whose wipe stopped in or after a pass, before the passes were all done:
+// the file in place, and how often its content was overwritten by then.
+std::string leftInPass(const When& when, bool passFlushed = false)
+{
+    const int done = passesDone(when, passFlushed);
+    if (done == 0)
+        return kOldContentMayRemain;
+    return " Its content was already overwritten" + times(done) + "; the file is left in place.";
 }
 
 // What is left of a file whose wipe failed after the passes, as the report's last sentence.
@@ -148,6 +178,12 @@ std::string failedCall(const StopReason& reason, const std::string& p)
     if (reason.call == Call::FlushFolder)
         out += ". The file was overwritten " + number(kPasses) +
             " times and deleted; the delete may not have reached the disk";
+    // A pass's close and the look at its blocks come after the pass was flushed.
+    const bool flushedFirst = reason.call == Call::Close || reason.call == Call::ReadBlockMap;
+    if (reason.when.stage == When::Stage::Pass && passesDone(reason.when, flushedFirst) == 0)
+        return out + ". Not one pass was done whole; the file is left in place.";
+    if (reason.when.stage == When::Stage::Pass)
+        return out + "." + leftInPass(reason.when, flushedFirst);
     return out + leftText(reason);
 }
 
@@ -171,7 +207,8 @@ std::string refusalText(const StopReason& reason)
             (one ? "the other name" : "the other names") + " too";
     }
     case Stop::ReadOnly: return "is read-only";
-    case Stop::InUse: return "is open in another program";
+    case Stop::InUse:
+        return reason.name.empty() ? "is open in another program" : "is open in Quellon itself, as its " + reason.name;
     case Stop::NoSpaceForHoles:
         return "needs " + number(reason.expected) +
             " bytes more disk space to be overwritten (a sparse file's holes get blocks of their own), but only " +
@@ -204,7 +241,9 @@ int numberFor(Stop stop)
 {
     switch (stop) {
     case Stop::Missing:
-    case Stop::LinkToMissing: return ENOENT;
+    case Stop::LinkToMissing:
+    case Stop::Moved:
+    case Stop::MovedBeforeDelete: return ENOENT;
     case Stop::Folder:
     case Stop::LinkToFolder: return EISDIR;
     case Stop::LinkToNonRegular:
@@ -222,6 +261,7 @@ int numberFor(Stop stop)
     case Stop::ChangedAtStart:
     case Stop::Replaced:
     case Stop::ReplacedBeforeDelete:
+    case Stop::LinkReplaced:
     case Stop::Resized:
     case Stop::BlocksMoved: return ESTALE;
     case Stop::ReadBackDiffers:
@@ -243,6 +283,8 @@ std::string description(const StopReason& reason, const std::string& p)
         return p + " is a link to " + quoted(reason.name) + " which does not exist, so nothing was wiped.";
     case Stop::TooLarge: return p + " is too large to wipe";
     case Stop::InUse:
+        if (reason.when.stage == When::Stage::Before && !reason.name.empty())
+            return p + " " + refusalText(reason) + ", so it was not wiped.";
         if (reason.when.stage == When::Stage::Before)
             return refusal(reason, p);
         return p + " is open in another program, so the wipe stopped before pass " + number(reason.when.pass) + " of " +
@@ -253,7 +295,21 @@ std::string description(const StopReason& reason, const std::string& p)
         return p +
             " was changed by another program as the wipe began, so nothing was written and the file was not deleted." +
             kOldContentMayRemain + " Wipe it again when the other program is done with it.";
+    case Stop::Moved: return p + " was renamed, moved or deleted as the wipe began, so nothing was wiped.";
     case Stop::Replaced: return p + " was replaced by another file during the wipe; the wipe stopped";
+    case Stop::MovedBeforeDelete:
+        return p +
+            " was renamed, moved or deleted by another program during the wipe; the wipe stopped before it was "
+            "deleted; nothing was deleted" +
+            leftText(reason);
+    case Stop::LinkReplaced:
+        if (reason.found == 1)
+            return p +
+                " was replaced by another file before the link could be removed; the file it led to was wiped and "
+                "deleted, and the file now under the link's name could not get it back and is left in its folder as " +
+                quoted(reason.name) + ".";
+        return p + " was replaced by another file before the link could be removed; the file it led to, " +
+            quoted(reason.name) + ", was wiped and deleted, and the file now under the link's name was left alone.";
     case Stop::ReplacedBeforeDelete:
         return p +
             " was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was "
@@ -265,13 +321,16 @@ std::string description(const StopReason& reason, const std::string& p)
     case Stop::Resized:
         return p + " was " + (reason.found > reason.expected ? "lengthened" : "shortened") + " from " +
             number(reason.expected) + " to " + number(reason.found) + " bytes by another program during the wipe" +
-            when + stopped + kOldContentMayRemain;
+            when + stopped + leftInPass(reason.when);
     case Stop::BlocksMoved:
         return p + " had its blocks freed or moved by another program during the wipe" + when + stopped +
-            kOldContentMayRemain;
+            (reason.when.stage == When::Stage::Pass
+                    ? leftInPass(reason.when)
+                    : std::string(" Its old blocks were overwritten at least once before they were moved; the file "
+                                  "is left in place."));
     case Stop::OpenedForWriting:
         return p + " was opened for writing or truncated by another program during the wipe" + when + stopped +
-            kOldContentMayRemain + kCloseItFirst;
+            leftInPass(reason.when) + kCloseItFirst;
     case Stop::ReadBackDiffers:
         return p + " did not read back as the last pass wrote it (first difference at byte " + number(reason.found) +
             "), so it was not deleted";

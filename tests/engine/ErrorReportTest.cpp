@@ -66,6 +66,12 @@ const std::string kSeeTheReadme = kNotWiped + " See \u201cWhat Quellon can and c
 const std::string kStopped =
     ", so the wipe stopped and the file was not deleted. Its old content may remain, for example in free space.";
 const std::string kOverwritten = ". Its content was already overwritten 44 times; ";
+// A stop in or after a pass, once the first pass was flushed over the file's own blocks.
+std::string overwritten(const std::string& count)
+{
+    return ", so the wipe stopped and the file was not deleted. Its content was already overwritten " + count +
+        "; the file is left in place.";
+}
 
 StopReason outOfReach(Reach reach, std::string name = "")
 {
@@ -184,18 +190,20 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
         WordsCase{"lengthened_in_pass_6",
             {.stop = Stop::Resized, .when = When::inPass(6), .expected = 8192, .found = 8200}, ESTALE,
             "\"P\" was lengthened from 8192 to 8200 bytes by another program during the wipe (pass 6 of 44)" +
-                kStopped},
+                overwritten("5 times")},
         WordsCase{"shortened_after_the_read_back",
             {.stop = Stop::Resized, .when = {When::Stage::LastPassReadBack}, .expected = 8192, .found = 10}, ESTALE,
-            "\"P\" was shortened from 8192 to 10 bytes by another program during the wipe (after the last pass was "
-            "read back)" +
-                kStopped},
+            "\"P\" was shortened from 8192 to 10 bytes by another program during the wipe (seen after the last pass "
+            "was read back)" +
+                overwritten("44 times")},
         WordsCase{"blocks_moved_after_the_last_pass",
             {.stop = Stop::BlocksMoved, .when = {When::Stage::LastPassWritten}}, ESTALE,
-            "\"P\" had its blocks freed or moved by another program during the wipe (after the last pass)" + kStopped},
+            "\"P\" had its blocks freed or moved by another program during the wipe (seen after the last pass), so "
+            "the wipe stopped and the file was not deleted. Its old blocks were overwritten at least once before "
+            "they were moved; the file is left in place."},
         WordsCase{"opened_for_writing", {.stop = Stop::OpenedForWriting, .when = When::inPass(44)}, EBUSY,
-            "\"P\" was opened for writing or truncated by another program during the wipe (pass 44 of 44)" + kStopped +
-                " Close it in the other program and wipe it again."},
+            "\"P\" was opened for writing or truncated by another program during the wipe (pass 44 of 44)" +
+                overwritten("43 times") + " Close it in the other program and wipe it again."},
         WordsCase{"read_back_differs", {.stop = Stop::ReadBackDiffers, .found = 4096}, EIO,
             "\"P\" did not read back as the last pass wrote it (first difference at byte 4096), so it was not "
             "deleted"},
@@ -212,7 +220,8 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
         WordsCase{"open_the_folder", Failed(Call::OpenFolder, EMFILE), EMFILE,
             "Cannot open the folder of \"P\": Too many open files"},
         WordsCase{"open_for_pass_5", Failed(Call::OpenForWriting, EMFILE, When::inPass(5)), EMFILE,
-            "Cannot open \"P\" for writing (pass 5 of 44): Too many open files"},
+            "Cannot open \"P\" for writing (pass 5 of 44): Too many open files. Its content was already overwritten 4 "
+            "times; the file is left in place."},
         WordsCase{"open_without_proc", Failed(Call::OpenForWriting, ENOSYS), ENOSYS,
             "Cannot open \"P\" for writing: /proc is not mounted, and Quellon opens the file it holds through "
             "/proc/self/fd"},
@@ -223,12 +232,17 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
         WordsCase{"attribute_flags", Failed(Call::ReadAttributeFlags, EIO), EIO,
             "Cannot read the attribute flags of \"P\": Input/output error"},
         WordsCase{"block_map_after_pass_1", Failed(Call::ReadBlockMap, EIO, When::inPass(1)), EIO,
-            "Cannot read the block map of \"P\" (pass 1 of 44): Input/output error"},
+            "Cannot read the block map of \"P\" (pass 1 of 44): Input/output error. Its content was already "
+            "overwritten once; the file is left in place."},
         WordsCase{"lease", Failed(Call::CheckInUse, ENOLCK), ENOLCK,
             "Cannot check whether \"P\" is open in another program: No locks available"},
         WordsCase{"memory", Failed(Call::AllocateBuffer, ENOMEM), ENOMEM, "Cannot wipe \"P\": Cannot allocate memory"},
         WordsCase{"write", Failed(Call::Write, ENOSPC, When::inPass(17)), ENOSPC,
-            "Cannot write to \"P\" (pass 17 of 44): No space left on device"},
+            "Cannot write to \"P\" (pass 17 of 44): No space left on device. Its content was already overwritten 16 "
+            "times; the file is left in place."},
+        WordsCase{"write_in_the_first_pass", Failed(Call::Write, ENOSPC, When::inPass(1)), ENOSPC,
+            "Cannot write to \"P\" (pass 1 of 44): No space left on device. Not one pass was done whole; the file is "
+            "left in place."},
         WordsCase{"flush_after_the_cut", afterPasses(Call::Flush, EIO, Left::CutNotOnDisk), EIO,
             "Cannot flush \"P\" to the disk: Input/output error" + kOverwritten +
                 "the file is left in place, cut to 2 bytes that may not have reached the disk"},
@@ -239,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
             "Cannot truncate \"P\": Operation not permitted" + kOverwritten +
                 "the file is left in place at its full length"},
         WordsCase{"close", Failed(Call::Close, EIO, When::inPass(12)), EIO,
-            "Cannot close \"P\" (pass 12 of 44): Input/output error"},
+            "Cannot close \"P\" (pass 12 of 44): Input/output error. Its content was already overwritten 12 times; "
+            "the file is left in place."},
         WordsCase{"delete_with_the_file_stranded", afterPasses(Call::Delete, EACCES, Left::InFolderAs, ".q-2"), EACCES,
             "Cannot delete \"P\": Permission denied" + kOverwritten +
                 "the file is left in its folder as \".q-2\", 2 bytes long (CR LF)"},

@@ -67,6 +67,25 @@ int runWipe(const std::string& path, const std::string& errors)
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Under a file-size limit smaller than the file (`ulimit -f`, in KiB here), the first write past it
+// fails: one report and exit 1, the file kept; the limit's signal must not end the program half-way.
+TEST(Recovery, FileSizeLimitIsAReportedWriteFailure)
+{
+    TempDir dir;
+    const std::string file = dir.file("large.txt");
+    writeFile(file, markerFile("QLNLIMT-"));
+    const std::string errors = dir.file("errors.txt");
+    const std::string command =
+        "ulimit -f 64 && exec " + std::string(QUELLON_WIPE_BINARY) + " '" + file + "' 2>'" + errors + "'";
+    const int status = std::system(("bash -c \"" + command + "\"").c_str());
+    ASSERT_TRUE(status != -1 && WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string reports = readFile(errors);
+    EXPECT_NE(reports.find("Cannot write to"), std::string::npos) << reports;
+    EXPECT_NE(reports.find("File too large"), std::string::npos) << reports;
+    EXPECT_TRUE(std::filesystem::exists(file)) << "a file whose wipe failed must be kept";
+}
+
 std::size_t occurrences(const std::string& text, const std::string& needle)
 {
     std::size_t count = 0;

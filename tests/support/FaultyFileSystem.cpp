@@ -54,9 +54,14 @@ int FaultyFileSystem::OpenAt(int folder, const std::string& name, int flags, mod
 
 int FaultyFileSystem::Reopen(int fd, int flags)
 {
-    if (int err = enter(FsCall::Open))
+    // Opened for reading only, to look at the file's blocks: a look, not one of the passes' opens.
+    const bool look = (flags & O_ACCMODE) == O_RDONLY;
+    if (int err = enter(look ? FsCall::Look : FsCall::Open))
         return -err;
-    return real_.Reopen(fd, flags);
+    const int opened = real_.Reopen(fd, flags);
+    if (look && opened >= 0)
+        lookingFds_.insert(opened);
+    return opened;
 }
 
 int FaultyFileSystem::StatAt(int folder, const std::string& name, struct stat& st)
@@ -210,7 +215,7 @@ int FaultyFileSystem::RenameAt(int folder, const std::string& from, const std::s
 
 int FaultyFileSystem::SetLease(int fd, int type)
 {
-    if (int err = enter(FsCall::Lease))
+    if (int err = enter(lookingFds_.count(fd) != 0 ? FsCall::ReadLease : FsCall::Lease))
         return -err;
     return real_.SetLease(fd, type);
 }

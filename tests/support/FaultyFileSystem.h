@@ -14,9 +14,10 @@
 namespace quellon::testing {
 
 // The kinds of call the engine makes to its file system.
-// Opening a file only to name it (O_PATH) and closing that descriptor count as Look, opening a
-// folder as OpenFolder (its close as Look), so that Open (opening the named file again, Reopen)
-// and Close count the descriptors that reach the file's data: one of each per pass.
+// Opening a file only to name it (O_PATH) or to read its block map (read-only) and closing that
+// descriptor count as Look, opening a folder as OpenFolder (its close as Look), so that Open
+// (opening the named file again for writing, Reopen) and Close count the descriptors that write
+// the file's data: one of each per pass.
 enum class FsCall {
     Look,
     Open,
@@ -43,7 +44,8 @@ enum class FsCall {
     ReadLink,
     MountRoot,
     GetLease,
-    SetFlags
+    SetFlags,
+    ReadLease, // a read lease asked for (and given back) on a descriptor opened to look at the file
 };
 
 // Wraps the real file system. It counts calls by kind, can make the Nth call of a kind fail with a
