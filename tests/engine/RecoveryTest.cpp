@@ -3,6 +3,7 @@
 // What a recovery program would find: wipe a file of unique markers on a loop-mounted image, unmount,
 // and search the raw image. A file removed with a plain unlink is the control: its markers must
 // still be found, or the search proves nothing.
+#include "Defragmenter.h"
 #include "LoopImage.h"
 #include "WipeTestSupport.h"
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include <sys/wait.h>
 
@@ -161,6 +163,7 @@ INSTANTIATE_TEST_SUITE_P(FileSystems, RecoveryOn,
 enum class Attack {
     FolderSwappedForALinkBeforeTheDelete, // to a folder holding a file of the same name
     DataAppendedBetweenPasses,
+    BlocksMovedWhileTheLeaseIsWaitedFor, // by a defragmenter: size and change time stay as they were
 };
 
 struct AttackCase {
@@ -197,6 +200,12 @@ TEST_P(RecoveryUnderAttack, TrueSuccessOrOneReportAndNoMarkerOfTheOldContentLeft
             fs::rename(mnt / "a", mnt / "a-moved");
             fs::create_directory_symlink("b", mnt / "a");
         };
+    } else if (GetParam().attack == Attack::BlocksMovedWhileTheLeaseIsWaitedFor) {
+        files.beforeCall = [&, moved = false](FsCall call, int) mutable {
+            if (call == FsCall::Lease && !std::exchange(moved, true)) {
+                EXPECT_EQ(moveBlocksAsADefragmenterDoes(wiped), "");
+            }
+        };
     } else {
         files.beforeClose = [&](int) {
             if (++closes != 3)
@@ -210,6 +219,7 @@ TEST_P(RecoveryUnderAttack, TrueSuccessOrOneReportAndNoMarkerOfTheOldContentLeft
     const WipeOutcome outcome = wipe(wiped);
     files.beforeUnlink = nullptr;
     files.beforeClose = nullptr;
+    files.beforeCall = nullptr;
     ASSERT_EQ(std::remove(control.c_str()), 0);
 
     if (GetParam().attack == Attack::FolderSwappedForALinkBeforeTheDelete) {
@@ -217,6 +227,13 @@ TEST_P(RecoveryUnderAttack, TrueSuccessOrOneReportAndNoMarkerOfTheOldContentLeft
         EXPECT_EQ(stopped, std::nullopt);
         EXPECT_EQ(readFile(other), othersContent) << "the same-named file in the other folder was touched";
         EXPECT_FALSE(fs::exists(mnt / "a-moved" / "secret.txt")) << "the file asked for is still there";
+    } else if (GetParam().attack == Attack::BlocksMovedWhileTheLeaseIsWaitedFor) {
+        // Stopped before anything was written: the map after the lease is not the map first read.
+        EXPECT_EQ(stopped, StopReason{.stop = Stop::ChangedAtStart});
+        EXPECT_EQ(files.count(FsCall::Write), 0);
+        EXPECT_EQ(readFile(wiped), markerFile("QLNWIPE-"));
+        ASSERT_TRUE(image.unmount());
+        return;
     } else {
         EXPECT_EQ(outcome, WipeOutcome::Failed);
         // Appended after pass 3, and seen as pass 4 opens the file.
@@ -243,7 +260,8 @@ TEST_P(RecoveryUnderAttack, TrueSuccessOrOneReportAndNoMarkerOfTheOldContentLeft
 INSTANTIATE_TEST_SUITE_P(Attacks, RecoveryUnderAttack,
     ::testing::Values(
         AttackCase{"folder_swapped_for_a_link_before_the_delete", Attack::FolderSwappedForALinkBeforeTheDelete},
-        AttackCase{"data_appended_between_passes", Attack::DataAppendedBetweenPasses}),
+        AttackCase{"data_appended_between_passes", Attack::DataAppendedBetweenPasses},
+        AttackCase{"blocks_moved_while_the_lease_is_waited_for", Attack::BlocksMovedWhileTheLeaseIsWaitedFor}),
     RowName<AttackCase>);
 
 } // namespace
