@@ -174,6 +174,24 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
             "\"P\" was changed by another program as the wipe began, so nothing was written and the file was not "
             "deleted. Its old content may remain, for example in free space. Wipe it again when the other program "
             "is done with it."},
+        WordsCase{"in_use_as_quellons_own_standard_input", {.stop = Stop::InUse, .name = "standard input"}, EBUSY,
+            "\"P\" is open in Quellon itself, as its standard input" + kNotWiped},
+        WordsCase{"renamed_moved_or_deleted_as_the_wipe_began", {.stop = Stop::Moved}, ENOENT,
+            "\"P\" was renamed, moved or deleted as the wipe began, so nothing was wiped."},
+        WordsCase{"renamed_moved_or_deleted_before_the_delete",
+            {.stop = Stop::MovedBeforeDelete, .when = When::after(), .left = Left::NotUnderName}, ENOENT,
+            "\"P\" was renamed, moved or deleted by another program during the wipe; the wipe stopped before it was "
+            "deleted; nothing was deleted" +
+                kOverwritten + "it is no longer under its name, 2 bytes long (CR LF)"},
+        WordsCase{"link_replaced_before_its_removal", {.stop = Stop::LinkReplaced, .when = When::after(), .name = "/t"},
+            ESTALE,
+            "\"P\" was replaced by another file before the link could be removed; the file it led to, \"/t\", was "
+            "wiped and deleted, and the file now under the link's name was left alone."},
+        WordsCase{"link_replaced_before_its_removal_then_stranded",
+            {.stop = Stop::LinkReplaced, .when = When::after(), .name = ".q-3", .found = 1}, ESTALE,
+            "\"P\" was replaced by another file before the link could be removed; the file it led to was wiped and "
+            "deleted, and the file now under the link's name could not get it back and is left in its folder as "
+            "\".q-3\"."},
         WordsCase{"replaced", {.stop = Stop::Replaced}, ESTALE,
             "\"P\" was replaced by another file during the wipe; the wipe stopped"},
         WordsCase{"replaced_before_the_delete",

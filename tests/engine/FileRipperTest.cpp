@@ -285,16 +285,74 @@ INSTANTIATE_TEST_SUITE_P(Paths, WipeRefusal,
     RowName<RefusalCase>);
 
 // A file system that cannot rename without replacing: the file is deleted under its own name.
-TEST_F(Wipe, WithoutARenameThatNeverReplacesTheFileIsDeletedWhereItIs)
+// Where the hidden name cannot be made — a file system that cannot rename without replacing
+// (EINVAL), a full folder on a full disk (ENOSPC), a name too long once hidden (ENAMETOOLONG) — the
+// file is looked at and deleted where it is.
+struct RenameCase {
+    const char* name;
+    int error;
+};
+
+class WithoutAHiddenName : public WipeTest, public ::testing::WithParamInterface<RenameCase> {};
+
+TEST_P(WithoutAHiddenName, TheFileIsDeletedWhereItIs)
 {
     const std::string path = dir.file("victim");
     writeFile(path, "old");
-    files.failOn({FsCall::Rename, 1, EINVAL});
+    files.failOn({FsCall::Rename, 1, GetParam().error});
     EXPECT_EQ(wipe(path), WipeOutcome::Wiped);
     EXPECT_EQ(stopped, std::nullopt);
     EXPECT_FALSE(fs::exists(path));
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
+
+INSTANTIATE_TEST_SUITE_P(RenameAnswers, WithoutAHiddenName,
+    ::testing::Values(RenameCase{"rename_that_never_replaces_is_not_offered", EINVAL},
+        RenameCase{"no_space_for_another_name", ENOSPC}, RenameCase{"hidden_name_too_long", ENAMETOOLONG}),
+    RowName<RenameCase>);
+
+// What a pass covers, and what it needs of the disk: the file system's own block (statfs), not the
+// preferred I/O size, which may be megabytes; on a full disk, a file without holes still fits in
+// its own blocks and an empty file, which holds no data, is wiped without a write.
+struct SpaceCase {
+    const char* name;
+    std::size_t size;
+    long blockSize;           // the file system's block size as statfs answers it
+    bool fullDisk;            // no block free
+    std::uint64_t passCovers; // bytes the first pass leaves in the file
+};
+
+class PassSpace : public WipeTest, public ::testing::WithParamInterface<SpaceCase> {};
+
+TEST_P(PassSpace, CoversTheBlocksAndNeedsNoMore)
+{
+    const SpaceCase& c = GetParam();
+    const std::string path = dir.file("victim");
+    writeFile(path, std::string(c.size, 'o'));
+    files.alterStatFs = [&](struct statfs& st) {
+        st.f_bsize = c.blockSize;
+        if (c.fullDisk)
+            st.f_bavail = st.f_bfree = 0;
+    };
+    std::uint64_t afterPass1 = 0;
+    files.beforeClose = [&](int fd) {
+        struct stat st {};
+        if (afterPass1 == 0 && ::fstat(fd, &st) == 0)
+            afterPass1 = static_cast<std::uint64_t>(st.st_size) + 1;
+    };
+    EXPECT_EQ(wipe(path), WipeOutcome::Wiped);
+    EXPECT_EQ(stopped, std::nullopt);
+    EXPECT_EQ(afterPass1, c.passCovers + 1);
+    EXPECT_EQ(files.count(FsCall::Write) == 0, c.passCovers == 0);
+    EXPECT_FALSE(fs::exists(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, PassSpace,
+    ::testing::Values(SpaceCase{"rounded_to_the_file_systems_block", 6000, 1024, false, 6144},
+        SpaceCase{"a_file_without_holes_on_a_full_disk", 6000, 4096, true, 8192},
+        SpaceCase{"an_empty_file_on_a_full_disk_needs_no_write", 0, 4096, true, 0},
+        SpaceCase{"an_empty_file_gets_one_block_of_pattern", 0, 4096, false, 4096}),
+    RowName<SpaceCase>);
 
 // A file that may be written but not read is wiped all the same, without the read-back.
 TEST_F(Wipe, UnreadableFileIsWipedWithoutTheReadBack)

@@ -199,6 +199,25 @@ TEST_F(Safeguard, FileOpenTwiceInThisProgramIsAlsoRefused)
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
+// Quellon's own standard input (`quellon-wipe F < F`) is Quellon's, and the report says so.
+TEST_F(Safeguard, FileThatIsThisProgramsStandardInputIsNamedSo)
+{
+    const std::string path = dir.file("stdin");
+    writeFile(path, kOriginal);
+    const int saved = ::dup(STDIN_FILENO);
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(saved, 0);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::dup2(file, STDIN_FILENO), STDIN_FILENO);
+    ::close(file);
+    const WipeOutcome outcome = wipe(path);
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    EXPECT_EQ(outcome, WipeOutcome::Failed);
+    EXPECT_EQ(stopped, (StopReason{.stop = Stop::InUse, .name = "standard input"}));
+    EXPECT_EQ(readFile(path), kOriginal);
+}
+
 // What the lease request may answer, and what the wipe does then.
 struct LeaseCase {
     const char* name;

@@ -123,6 +123,8 @@ INSTANTIATE_TEST_SUITE_P(Facts, StorageDecision,
         DecisionCase{"xfs_is_wiped", mounted(kXfs, "xfs", "rw,inode64,logbufs=8"), kWiped},
         DecisionCase{"a_proc_file_is_a_kernel_interface", mounted(0x9FA0, ""), kernelInterface("proc")},
         DecisionCase{
+            "a_hugetlbfs_file_is_memory_not_stored_data", mounted(0x958458F6, ""), kernelInterface("hugetlbfs")},
+        DecisionCase{
             "a_debugfs_file_is_a_kernel_interface", mounted(0x64626720, "debugfs"), kernelInterface("debugfs")},
         DecisionCase{"tmpfs_is_wiped", mounted(kTmpfs, "tmpfs", "rw,size=16384k"), kWiped},
         DecisionCase{"vfat_is_wiped", mounted(0x4D44, "vfat"), kWiped},
