@@ -102,7 +102,8 @@ public:
 class PosixFileSystem final : public FileSystem {
 public:
     // Makes a write past the process's file-size limit (`ulimit -f`) fail with EFBIG, like any other
-    // failed write, instead of ending the program with SIGXFSZ half-way through a pass.
+    // failed write, instead of ending the program with SIGXFSZ half-way through a pass; and holds
+    // back the signals that end a program while a delete is half done (EndingSignals.h).
     PosixFileSystem();
 
     [[nodiscard]] int OpenAt(int folder, const std::string& name, int flags, mode_t mode) override;

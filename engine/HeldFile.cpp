@@ -5,6 +5,8 @@
 
 #include "HeldFile.h"
 
+#include "EndingSignals.h"
+
 #include <cerrno>
 #include <random>
 
@@ -87,6 +89,8 @@ HeldFile::Deletion HeldFile::deleteChecked(int folder, const std::string& name, 
     using Outcome = Deletion::Outcome;
     using Step = Deletion::Step;
     Deletion result;
+    // From the rename to the unlink (or the name given back), a logout must not leave the hidden name.
+    const EndingSignalsHeld held;
     std::string hidden = hiddenName();
     // A file system that cannot rename without replacing (EINVAL), a full disk where the folder has
     // no room for another name (ENOSPC), a name too long once hidden (ENAMETOOLONG): the name is then

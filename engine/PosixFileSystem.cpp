@@ -4,6 +4,8 @@
 
 #include "FileSystem.h"
 
+#include "EndingSignals.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -71,6 +73,7 @@ PosixFileSystem::PosixFileSystem()
 {
     // Process-wide and idempotent: ignoring the signal leaves the failure to the write that met the limit.
     static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
+    DeferEndingSignalsDuringDeletes();
 }
 
 int PosixFileSystem::OpenAt(int folder, const std::string& name, int flags, mode_t mode)

@@ -218,6 +218,51 @@ TEST_F(Safeguard, FileThatIsThisProgramsStandardInputIsNamedSo)
     EXPECT_EQ(readFile(path), kOriginal);
 }
 
+// A signal that ends the program (a logout's SIGTERM, a closed terminal's SIGHUP) during a pass
+// ends it there, the file left in place; during the delete it waits until the delete is done, so
+// that no hidden name is ever left. Played in a child process, which the signal ends.
+struct EndingSignalCase {
+    const char* name;
+    int signal;
+    FsCall at;    // raised just before this call
+    bool deleted; // the file is gone; otherwise it is still under its name
+};
+
+class EndingSignal : public ::testing::TestWithParam<EndingSignalCase> {};
+
+TEST_P(EndingSignal, EndsTheProgramWithoutAHiddenNameLeft)
+{
+    const EndingSignalCase& c = GetParam();
+    TempDir dir;
+    const std::string path = dir.file("victim");
+    writeFile(path, kOriginal);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PosixFileSystem real;
+        FaultyFileSystem files{real};
+        files.beforeCall = [&](FsCall call, int) {
+            if (call == c.at)
+                static_cast<void>(::raise(c.signal));
+        };
+        std::optional<StopReason> reason;
+        static_cast<void>(WipeFile(files, path, nullptr, reason));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "status " << status;
+    EXPECT_EQ(fs::exists(path), !c.deleted);
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename(), "victim") << "left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal,
+    ::testing::Values(EndingSignalCase{"logout_during_the_delete", SIGTERM, FsCall::Unlink, true},
+        EndingSignalCase{"terminal_closed_during_the_delete", SIGHUP, FsCall::Unlink, true},
+        EndingSignalCase{"logout_during_a_pass", SIGTERM, FsCall::Write, false}),
+    RowName<EndingSignalCase>);
+
 // What the lease request may answer, and what the wipe does then.
 struct LeaseCase {
     const char* name;
