@@ -646,7 +646,7 @@ std::optional<StopReason> Wiping::deleteFile()
     using Outcome = HeldFile::Deletion::Outcome;
     const HeldFile::Deletion deletion = held_.deleteName();
     switch (deletion.outcome) {
-    case Outcome::Deleted: return syncFolder();
+    case Outcome::Deleted: held_.removeLeftovers(); return syncFolder();
     case Outcome::Gone:
         return StopReason{.stop = Stop::MovedBeforeDelete, .when = When::after(), .left = Left::NotUnderName};
     case Outcome::Replaced:

@@ -95,6 +95,9 @@ public:
     [[nodiscard]] virtual int DropCache(int fd) = 0;
     // fsync(2) of an open folder: 0 or -errno.
     [[nodiscard]] virtual int SyncFolder(int folder) = 0;
+    // readdir(3) of the open folder `folder` (opened anew, so `folder` itself is not moved): the
+    // names in it that begin with `prefix`, into `names`. 0 or -errno.
+    [[nodiscard]] virtual int ListFolder(int folder, const std::string& prefix, std::vector<std::string>& names) = 0;
 };
 
 // The real thing: each call goes straight to the POSIX function its contract names, retried while
@@ -135,6 +138,7 @@ public:
     [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;
+    [[nodiscard]] int ListFolder(int folder, const std::string& prefix, std::vector<std::string>& names) override;
 };
 
 } // namespace quellon

@@ -7,8 +7,11 @@
 
 #include "EndingSignals.h"
 
+#include <array>
 #include <cerrno>
 #include <random>
+#include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 
@@ -23,14 +26,24 @@ constexpr int kFolderPathFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 // A name for the file while it is deleted, unused in its folder: it tells nothing of the file and
 // cannot be guessed by another program that means to put a file of its own under it. The source of
 // random numbers is set up once per thread: setting it up costs more than all the digits it draws.
+constexpr std::string_view kHiddenPrefix = ".quellon-";
+constexpr std::size_t kHiddenDigits = 16;
+constexpr std::string_view kDigits = "0123456789abcdef";
+
 std::string hiddenName()
 {
     thread_local std::random_device random;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string name = ".quellon-";
-    for (int i = 0; i < 16; ++i)
-        name += kDigits[random() % 16];
+    std::string name(kHiddenPrefix);
+    for (std::size_t i = 0; i < kHiddenDigits; ++i)
+        name += kDigits[random() % kDigits.size()];
     return name;
+}
+
+// Whether `name` has the form of a hidden name.
+bool isHiddenName(std::string_view name)
+{
+    return name.size() == kHiddenPrefix.size() + kHiddenDigits && name.starts_with(kHiddenPrefix) &&
+        name.find_first_not_of(kDigits, kHiddenPrefix.size()) == std::string_view::npos;
 }
 
 } // namespace
@@ -138,6 +151,30 @@ int HeldFile::syncFolder()
             rc = closed;
     }
     return rc == -EINVAL ? 0 : rc; // a folder or file system that cannot be flushed this way
+}
+
+void HeldFile::removeLeftovers()
+{
+    std::vector<std::string> names;
+    if (!listable_ || files_.ListFolder(folder_, std::string(kHiddenPrefix), names) < 0)
+        return;
+    for (const std::string& name : names) {
+        if (isHiddenName(name) && isLeftover(name))
+            static_cast<void>(files_.UnlinkAt(folder_, name));
+    }
+}
+
+bool HeldFile::isLeftover(const std::string& name)
+{
+    const int fd = files_.OpenAt(folder_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    std::array<char, 3> bytes{};
+    const bool leftover = files_.Stat(fd, st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_size == 2 &&
+        files_.ReadAt(fd, bytes.data(), bytes.size(), 0) == 2 && bytes[0] == '\r' && bytes[1] == '\n';
+    static_cast<void>(files_.Close(fd));
+    return leftover;
 }
 
 HeldFile::Deletion HeldFile::removeLink(int& flushErr)

@@ -64,6 +64,10 @@ public:
     // link (Deletion::Outcome::Gone when the name names nothing any more), then flushes its folder
     // where it may be read (`flushErr`: the -errno of that flush, else 0).
     Deletion removeLink(int& flushErr);
+    // Deletes what earlier wipes left in the folder under a hidden name, where a wipe was killed
+    // (SIGKILL, a power cut) between the rename and the unlink: a file that is plainly one of them,
+    // 2 bytes long (CR LF) and of no other name. Anything else under such a name is left alone.
+    void removeLeftovers();
 
 private:
     // Opens the folder at `path`, for search only where it may not be listed (`listable` false).
@@ -71,6 +75,8 @@ private:
     // Deletes `name` in `folder` through a hidden name, only while it is the file of type `type`
     // (S_IFREG, S_IFLNK) at `device`/`inode`.
     Deletion deleteChecked(int folder, const std::string& name, mode_t type, dev_t device, ino_t inode);
+    // Whether `name` in the folder is a file an earlier wipe left under a hidden name.
+    bool isLeftover(const std::string& name);
 
     FileSystem& files_;
     int pin_ = -1;

@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
@@ -265,6 +266,28 @@ int PosixFileSystem::DropCache(int fd)
 int PosixFileSystem::SyncFolder(int folder)
 {
     return retryOnEintr([&] { return ::fsync(folder); });
+}
+
+int PosixFileSystem::ListFolder(int folder, const std::string& prefix, std::vector<std::string>& names)
+{
+    names.clear();
+    const int fd = retryOnEintr([&] { return ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0)
+        return fd;
+    DIR* listing = ::fdopendir(fd);
+    if (listing == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        return -err;
+    }
+    errno = 0;
+    while (const struct dirent* entry = ::readdir(listing)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+            names.emplace_back(entry->d_name);
+    }
+    const int err = errno;
+    ::closedir(listing);
+    return -err;
 }
 
 } // namespace quellon

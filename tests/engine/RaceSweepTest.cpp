@@ -222,7 +222,7 @@ std::string kindOf(FsCall call)
     static const char* const names[] = {"Look", "Open", "Stat", "StatFs", "Write", "Read", "Sync", "Truncate",
         "Writeback", "AwaitWriteback", "Close", "Unlink", "Lease", "Attributes", "Extents", "ReadFile", "DropCache",
         "SyncFolder", "OpenFolder", "StatAt", "Access", "Rename", "ReadLink", "MountRoot", "GetLease", "SetFlags",
-        "ReadLease"};
+        "ReadLease", "ListFolder"};
     const auto at = static_cast<std::size_t>(call);
     return at < std::size(names) ? names[at] : "call " + std::to_string(at);
 }

@@ -276,4 +276,11 @@ int FaultyFileSystem::SyncFolder(int folder)
     return real_.SyncFolder(folder);
 }
 
+int FaultyFileSystem::ListFolder(int folder, const std::string& prefix, std::vector<std::string>& names)
+{
+    if (int err = enter(FsCall::ListFolder))
+        return -err;
+    return real_.ListFolder(folder, prefix, names);
+}
+
 } // namespace quellon::testing

@@ -46,6 +46,7 @@ enum class FsCall {
     GetLease,
     SetFlags,
     ReadLease, // a read lease asked for (and given back) on a descriptor opened to look at the file
+    ListFolder,
 };
 
 // Wraps the real file system. It counts calls by kind, can make the Nth call of a kind fail with a
@@ -117,6 +118,7 @@ public:
     [[nodiscard]] int ReadSmallFile(const std::string& path, std::string& contents) override;
     [[nodiscard]] int DropCache(int fd) override;
     [[nodiscard]] int SyncFolder(int folder) override;
+    [[nodiscard]] int ListFolder(int folder, const std::string& prefix, std::vector<std::string>& names) override;
 
 private:
     // Counts the call; returns the errno to inject (0 for none).
