@@ -14,11 +14,11 @@ using BlockMap = std::vector<Extent>;
 // Reads the whole block map of the open file `fd` into `map`; with `flushFirst`, data of the file
 // still in memory is written out first so that all of it has its place on the device. 0, or -errno;
 // a file system that offers no block map at all (tmpfs and the like) answers -EOPNOTSUPP.
-int ReadBlockMap(FileSystem& files, int fd, bool flushFirst, BlockMap& map);
+[[nodiscard]] int ReadBlockMap(FileSystem& files, int fd, bool flushFirst, BlockMap& map);
 
 // Whether every extent of `before` that held data on the device is still mapped in `now` at the
 // same offset of the file to the same place on the device. Blocks that appear where the file had
 // holes, and preallocated blocks that have been written since, do not count as a change.
-bool StillInPlace(const BlockMap& before, const BlockMap& now);
+[[nodiscard]] bool StillInPlace(const BlockMap& before, const BlockMap& now);
 
 } // namespace quellon

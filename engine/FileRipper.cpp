@@ -102,32 +102,32 @@ public:
 
 private:
     // Before anything is opened for writing (each step's contract is at its definition).
-    std::optional<StopReason> locate(struct stat& named);
-    std::optional<StopReason> notFollowed(const struct stat& link, int err);
-    std::optional<StopReason> refuseBeforeOpening(const struct stat& named);
-    std::optional<StopReason> lookBeforeOpening(const struct stat& named);
-    std::optional<StopReason> checkPermissions();
-    std::optional<StopReason> mapAtFirstLook();
-    std::optional<StopReason> inUse(When when);
+    [[nodiscard]] std::optional<StopReason> locate(struct stat& named);
+    [[nodiscard]] std::optional<StopReason> notFollowed(const struct stat& link, int err);
+    [[nodiscard]] std::optional<StopReason> refuseBeforeOpening(const struct stat& named);
+    [[nodiscard]] std::optional<StopReason> lookBeforeOpening(const struct stat& named);
+    [[nodiscard]] std::optional<StopReason> checkPermissions();
+    [[nodiscard]] std::optional<StopReason> mapAtFirstLook();
+    [[nodiscard]] std::optional<StopReason> inUse(When when);
     // The passes.
-    std::optional<StopReason> openFirst(std::optional<Descriptor>& out);
-    std::optional<StopReason> mapBlocks(int fd);
-    std::optional<StopReason> checkMapUnchanged(int fd);
-    std::optional<StopReason> checkBlocks(int fd, When when);
-    std::optional<StopReason> planPasses(const struct stat& st);
-    std::optional<StopReason> reopen(std::optional<Descriptor>& out, int pass);
-    std::optional<StopReason> takeLease(int fd, int pass);
-    std::optional<StopReason> checkLease(int fd, int pass);
-    std::optional<StopReason> checkSize(int fd, std::uint64_t expected, When when);
-    std::optional<StopReason> runPass(Descriptor& file, int pass);
-    std::optional<StopReason> finishLastPass(Descriptor& file);
-    std::optional<StopReason> finishPass(Descriptor& file, int pass);
-    std::optional<StopReason> writeAll(int fd, int pass, std::uint64_t bufferFill);
+    [[nodiscard]] std::optional<StopReason> openFirst(std::optional<Descriptor>& out);
+    [[nodiscard]] std::optional<StopReason> mapBlocks(int fd);
+    [[nodiscard]] std::optional<StopReason> checkMapUnchanged(int fd);
+    [[nodiscard]] std::optional<StopReason> checkBlocks(int fd, When when);
+    [[nodiscard]] std::optional<StopReason> planPasses(const struct stat& st);
+    [[nodiscard]] std::optional<StopReason> reopen(std::optional<Descriptor>& out, int pass);
+    [[nodiscard]] std::optional<StopReason> takeLease(int fd, int pass);
+    [[nodiscard]] std::optional<StopReason> checkLease(int fd, int pass);
+    [[nodiscard]] std::optional<StopReason> checkSize(int fd, std::uint64_t expected, When when);
+    [[nodiscard]] std::optional<StopReason> runPass(Descriptor& file, int pass);
+    [[nodiscard]] std::optional<StopReason> finishLastPass(Descriptor& file);
+    [[nodiscard]] std::optional<StopReason> finishPass(Descriptor& file, int pass);
+    [[nodiscard]] std::optional<StopReason> writeAll(int fd, int pass, std::uint64_t bufferFill);
     void report(int pass, std::uint64_t done, bool force);
     // After the passes.
-    std::optional<StopReason> deleteFile();
-    std::optional<StopReason> syncFolder();
-    std::optional<StopReason> removeLink();
+    [[nodiscard]] std::optional<StopReason> deleteFile();
+    [[nodiscard]] std::optional<StopReason> syncFolder();
+    [[nodiscard]] std::optional<StopReason> removeLink();
     // Whether `st` is of the file being wiped.
     bool isWiped(const struct stat& st) const { return held_.is(st); }
 
@@ -194,7 +194,7 @@ WipeOutcome Wiping::run(std::optional<StopReason>& error)
 // descriptor that only names it): a symbolic link is followed where Linux lets this user follow it,
 // once, and from then on nothing is looked up through a link again. Then holds the file's folder
 // and checks that the file's name in it still names the file that was opened; `named` is its fstat.
-std::optional<StopReason> Wiping::locate(struct stat& named)
+[[nodiscard]] std::optional<StopReason> Wiping::locate(struct stat& named)
 {
     struct stat link {};
     if (int rc = files_.StatWithChangeTime(AT_FDCWD, path_, link); rc == -ENOENT)
@@ -240,7 +240,7 @@ std::optional<StopReason> Wiping::locate(struct stat& named)
 }
 
 // Why the kernel would not open the path (errno `err`); `link` is the path's own lstat.
-std::optional<StopReason> Wiping::notFollowed(const struct stat& link, int err)
+[[nodiscard]] std::optional<StopReason> Wiping::notFollowed(const struct stat& link, int err)
 {
     if (err == ENOENT && viaLink_) {
         std::string target;
@@ -263,14 +263,14 @@ std::optional<StopReason> Wiping::notFollowed(const struct stat& link, int err)
 
 // Refuses, from the descriptor that names the file (fstat `named`), what must never be opened for
 // writing.
-std::optional<StopReason> Wiping::refuseBeforeOpening(const struct stat& named)
+[[nodiscard]] std::optional<StopReason> Wiping::refuseBeforeOpening(const struct stat& named)
 {
     return CheckBeforeOpening(files_, held_.pin(), named, facts_);
 }
 
 // Checks, before anything is opened for writing, everything that would otherwise fail only after
 // the passes: a mount point, other names of the file, the delete and the read-back.
-std::optional<StopReason> Wiping::lookBeforeOpening(const struct stat& named)
+[[nodiscard]] std::optional<StopReason> Wiping::lookBeforeOpening(const struct stat& named)
 {
     struct stat holder {};
     if (int rc = files_.StatAt(held_.folder(), ".", holder); rc < 0)
@@ -288,7 +288,7 @@ std::optional<StopReason> Wiping::lookBeforeOpening(const struct stat& named)
 // The passes need the file writable. A file that cannot be read is wiped all the same, without
 // the read-back of the last pass. Whether the file may be deleted shows at the delete: the overwrite
 // comes first, so its content is gone even where the name must stay.
-std::optional<StopReason> Wiping::checkPermissions()
+[[nodiscard]] std::optional<StopReason> Wiping::checkPermissions()
 {
     if (int rc = files_.Access(held_.folder(), held_.name(), W_OK); rc == -EACCES)
         return StopReason{.stop = Stop::ReadOnly};
@@ -303,7 +303,7 @@ std::optional<StopReason> Wiping::checkPermissions()
 // the file open for writing is not waited for: it may be moving or rewriting it as we look, and a
 // read lease, which Linux grants only while no one has the file open for writing, tells. A file
 // that may not be read is mapped at its first open for writing instead.
-std::optional<StopReason> Wiping::mapAtFirstLook()
+[[nodiscard]] std::optional<StopReason> Wiping::mapAtFirstLook()
 {
     const int fd = held_.open(kReadFlags);
     if (fd == -EACCES)
@@ -328,7 +328,7 @@ std::optional<StopReason> Wiping::mapAtFirstLook()
 
 // The file is open elsewhere (before pass `when.pass`, or before the passes): by another program,
 // or by Quellon itself when the file is its own standard input, output or error.
-std::optional<StopReason> Wiping::inUse(When when)
+[[nodiscard]] std::optional<StopReason> Wiping::inUse(When when)
 {
     static constexpr const char* kStreams[] = {"standard input", "standard output", "standard error"};
     for (int stream = 0; stream < 3; ++stream) {
@@ -344,7 +344,7 @@ std::optional<StopReason> Wiping::inUse(When when)
 // the map first read, and the fstat: whatever another program changes after that, the lease or
 // the block map shows. The identity is checked on the descriptor opened for writing and the
 // remaining checks run on it.
-std::optional<StopReason> Wiping::openFirst(std::optional<Descriptor>& out)
+[[nodiscard]] std::optional<StopReason> Wiping::openFirst(std::optional<Descriptor>& out)
 {
     const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
@@ -381,7 +381,7 @@ std::optional<StopReason> Wiping::openFirst(std::optional<Descriptor>& out)
 
 // Where the file's data lies on the device before the first write. Data still waiting in memory
 // for its place is written out first, so that every block that holds it is known.
-std::optional<StopReason> Wiping::mapBlocks(int fd)
+[[nodiscard]] std::optional<StopReason> Wiping::mapBlocks(int fd)
 {
     const int rc = ReadBlockMap(files_, fd, true, blocks_);
     mapped_ = rc == 0;
@@ -396,7 +396,7 @@ std::optional<StopReason> Wiping::mapBlocks(int fd)
 
 // The map after the lease must be the map first read: blocks moved in between (by a defragmenter
 // that had the file open while the lease was waited for) hold the old data where no pass reaches.
-std::optional<StopReason> Wiping::checkMapUnchanged(int fd)
+[[nodiscard]] std::optional<StopReason> Wiping::checkMapUnchanged(int fd)
 {
     if (auto moved = checkBlocks(fd, When{}); moved && moved->stop == Stop::BlocksMoved)
         return StopReason{.stop = Stop::ChangedAtStart};
@@ -407,7 +407,7 @@ std::optional<StopReason> Wiping::checkMapUnchanged(int fd)
 // The blocks that held the file's data must still be its blocks, at the same place in the file: if
 // another program cut the file, punched a hole in it or had it moved, the old data was left behind
 // in blocks that the passes never reach.
-std::optional<StopReason> Wiping::checkBlocks(int fd, When when)
+[[nodiscard]] std::optional<StopReason> Wiping::checkBlocks(int fd, When when)
 {
     if (!mapped_)
         return std::nullopt;
@@ -420,7 +420,7 @@ std::optional<StopReason> Wiping::checkBlocks(int fd, When when)
 }
 
 // From the open file's fstat `st`: the length, the bytes each pass covers, and the write buffer.
-std::optional<StopReason> Wiping::planPasses(const struct stat& st)
+[[nodiscard]] std::optional<StopReason> Wiping::planPasses(const struct stat& st)
 {
     length_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     // The file system's own block, the unit it gives space in: not the preferred I/O size
@@ -465,7 +465,7 @@ std::optional<StopReason> Wiping::planPasses(const struct stat& st)
 // Once the wipe has started, a program that has opened the file (an indexer, a virus scanner)
 // never stops it: the last pass goes ahead without the lease, and the checks before the cut judge.
 // Takes the write lease for `pass` on `fd`, or says why the wipe cannot go on.
-std::optional<StopReason> Wiping::takeLease(int fd, int pass)
+[[nodiscard]] std::optional<StopReason> Wiping::takeLease(int fd, int pass)
 {
     leased_ = false;
     if (pass > 1 && (!leasesAvailable_ || pass < FileRipper::kPasses))
@@ -494,7 +494,7 @@ std::optional<StopReason> Wiping::takeLease(int fd, int pass)
 // While the lease is being broken, the kernel tells what the other program asked for: a read
 // (F_RDLCK) changes nothing, and that program simply waits until this pass closes the file; a
 // write or a truncate (F_UNLCK) stops the wipe before the other program can go ahead.
-std::optional<StopReason> Wiping::checkLease(int fd, int pass)
+[[nodiscard]] std::optional<StopReason> Wiping::checkLease(int fd, int pass)
 {
     if (!leased_)
         return std::nullopt;
@@ -507,7 +507,7 @@ std::optional<StopReason> Wiping::checkLease(int fd, int pass)
 }
 
 // The file open as `fd` must still be `expected` bytes long.
-std::optional<StopReason> Wiping::checkSize(int fd, std::uint64_t expected, When when)
+[[nodiscard]] std::optional<StopReason> Wiping::checkSize(int fd, std::uint64_t expected, When when)
 {
     struct stat st {};
     if (int rc = files_.Stat(fd, st); rc < 0)
@@ -521,7 +521,7 @@ std::optional<StopReason> Wiping::checkSize(int fd, std::uint64_t expected, When
 // Later passes: the file is opened again through the descriptor that names it, so nothing else (a
 // device node, a FIFO, a link swapped in under its name) is ever opened, and its size must still be
 // the size the passes write. Whether the name still names it is asked once, at the delete.
-std::optional<StopReason> Wiping::reopen(std::optional<Descriptor>& out, int pass)
+[[nodiscard]] std::optional<StopReason> Wiping::reopen(std::optional<Descriptor>& out, int pass)
 {
     const int fd = held_.open(readable_ ? kOpenFlags : kWriteOnlyFlags);
     if (fd == -EWOULDBLOCK)
@@ -552,7 +552,7 @@ void Wiping::report(int pass, std::uint64_t done, bool force)
 }
 
 // Writes the buffer's pattern over bytes [0, extent) of the file, looping over short writes.
-std::optional<StopReason> Wiping::writeAll(int fd, int pass, std::uint64_t bufferFill)
+[[nodiscard]] std::optional<StopReason> Wiping::writeAll(int fd, int pass, std::uint64_t bufferFill)
 {
     std::uint64_t done = 0;
     while (done < extent_) {
@@ -583,7 +583,7 @@ std::optional<StopReason> Wiping::writeAll(int fd, int pass, std::uint64_t buffe
 
 // One pass on an open file: overwrite it all and flush it to the device; the last pass is then
 // finished by finishLastPass.
-std::optional<StopReason> Wiping::runPass(Descriptor& file, int pass)
+[[nodiscard]] std::optional<StopReason> Wiping::runPass(Descriptor& file, int pass)
 {
     if (auto error = writeAll(file.get(), pass, std::min(bufferSize_, extent_)))
         return error;
@@ -601,7 +601,7 @@ std::optional<StopReason> Wiping::runPass(Descriptor& file, int pass)
 // After the last pass has been flushed: the file is read back on the same descriptor, its size
 // looked at once more, and it is cut to the last pattern (CR LF) and flushed again, all under the
 // lease.
-std::optional<StopReason> Wiping::finishLastPass(Descriptor& file)
+[[nodiscard]] std::optional<StopReason> Wiping::finishLastPass(Descriptor& file)
 {
     // What a step that fails here leaves: an overwritten file, with what is left of it.
     auto leaving = [](StopReason reason, Left left) {
@@ -631,7 +631,7 @@ std::optional<StopReason> Wiping::finishLastPass(Descriptor& file)
 }
 
 // Closes the pass's descriptor, which gives back its lease.
-std::optional<StopReason> Wiping::finishPass(Descriptor& file, int pass)
+[[nodiscard]] std::optional<StopReason> Wiping::finishPass(Descriptor& file, int pass)
 {
     leased_ = false; // the close gives the lease back
     if (int rc = files_.Close(file.release()); rc < 0)
@@ -641,7 +641,7 @@ std::optional<StopReason> Wiping::finishPass(Descriptor& file, int pass)
 
 // Deletes the file, but only while its name still names the file that was wiped (HeldFile says
 // how), and flushes its folder so that the delete reaches the disk too.
-std::optional<StopReason> Wiping::deleteFile()
+[[nodiscard]] std::optional<StopReason> Wiping::deleteFile()
 {
     using Outcome = HeldFile::Deletion::Outcome;
     const HeldFile::Deletion deletion = held_.deleteName();
@@ -667,7 +667,7 @@ std::optional<StopReason> Wiping::deleteFile()
 }
 
 // Flushes the folder after the delete.
-std::optional<StopReason> Wiping::syncFolder()
+[[nodiscard]] std::optional<StopReason> Wiping::syncFolder()
 {
     if (int rc = held_.syncFolder(); rc < 0)
         return Failed(Call::FlushFolder, -rc, When::after());
@@ -677,7 +677,7 @@ std::optional<StopReason> Wiping::syncFolder()
 // The link the user chose goes last, deleted as the file was: only while its name still names that
 // very link (a file put under its name in the meantime keeps it), and its folder flushed. A link
 // someone else removed already needs nothing more.
-std::optional<StopReason> Wiping::removeLink()
+[[nodiscard]] std::optional<StopReason> Wiping::removeLink()
 {
     using Outcome = HeldFile::Deletion::Outcome;
     int flushErr = 0;

@@ -25,10 +25,10 @@ public:
     // as `name` in the folder at `folderPath`. 0; -ENOENT when that name names nothing (any more),
     // -ESTALE when it names another file; otherwise the -errno of opening the folder or of looking
     // at the name.
-    int hold(int pin, const struct stat& st, const std::string& folderPath, const std::string& name);
+    [[nodiscard]] int hold(int pin, const struct stat& st, const std::string& folderPath, const std::string& name);
     // Holds the folder of the link the user chose, named `name` there, whose lstat is `link`: only
     // that very link is removed after the file. 0 or -errno.
-    int holdLink(const std::string& folderPath, const std::string& name, const struct stat& link);
+    [[nodiscard]] int holdLink(const std::string& folderPath, const std::string& name, const struct stat& link);
 
     int pin() const { return pin_; }
     int folder() const { return folder_; }
@@ -36,7 +36,7 @@ public:
     // Whether `st` is of the held file.
     bool is(const struct stat& st) const { return st.st_dev == device_ && st.st_ino == inode_; }
     // Opens the held file once more, whatever its name names by now. The descriptor, or -errno.
-    int open(int flags) { return files_.Reopen(pin_, flags); }
+    [[nodiscard]] int open(int flags) { return files_.Reopen(pin_, flags); }
 
     // How deleting the name went.
     struct Deletion {
@@ -55,15 +55,15 @@ public:
     // its own in the same folder and looked at there, so that a file another program puts in its
     // place at the last moment is never the one deleted (and gets its name back). Where the file
     // system cannot rename without replacing, the name is looked at and deleted where it is.
-    Deletion deleteName();
+    [[nodiscard]] Deletion deleteName();
     // Makes the delete of the file last through a power cut: flushes its folder, or where the folder
     // may not be read (so not opened for flushing), the file's own inode, whose flush on ext4 and
     // XFS commits the unlink with it. 0 or -errno.
-    int syncFolder();
+    [[nodiscard]] int syncFolder();
     // Removes the link the user chose in the same way, only while its name still names that very
     // link (Deletion::Outcome::Gone when the name names nothing any more), then flushes its folder
     // where it may be read (`flushErr`: the -errno of that flush, else 0).
-    Deletion removeLink(int& flushErr);
+    [[nodiscard]] Deletion removeLink(int& flushErr);
     // Deletes what earlier wipes left in the folder under a hidden name, where a wipe was killed
     // (SIGKILL, a power cut) between the rename and the unlink: a file that is plainly one of them,
     // 2 bytes long (CR LF) and of no other name. Anything else under such a name is left alone.
@@ -74,9 +74,9 @@ private:
     int openFolder(const std::string& path, bool& listable);
     // Deletes `name` in `folder` through a hidden name, only while it is the file of type `type`
     // (S_IFREG, S_IFLNK) at `device`/`inode`.
-    Deletion deleteChecked(int folder, const std::string& name, mode_t type, dev_t device, ino_t inode);
+    [[nodiscard]] Deletion deleteChecked(int folder, const std::string& name, mode_t type, dev_t device, ino_t inode);
     // Whether `name` in the folder is a file an earlier wipe left under a hidden name.
-    bool isLeftover(const std::string& name);
+    [[nodiscard]] bool isLeftover(const std::string& name);
 
     FileSystem& files_;
     int pin_ = -1;

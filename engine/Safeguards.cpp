@@ -35,7 +35,7 @@ public:
     ReadBack(FileSystem& files, int fd) : files_(files), fd_(fd) {}
 
     // Sets direct I/O on the descriptor, or falls back to reading through the emptied cache.
-    std::optional<StopReason> openForReadBack()
+    [[nodiscard]] std::optional<StopReason> openForReadBack()
     {
         if (int rc = files_.SetStatusFlags(fd_, kDirectFlags); rc == -EINVAL)
             return readCached();
@@ -46,7 +46,8 @@ public:
 
     // Reads bytes [offset, offset + size) into `into`, looping over short reads; a file that ends
     // before `extent` is reported.
-    std::optional<StopReason> readChunk(char* into, std::uint64_t size, std::uint64_t offset, std::uint64_t extent)
+    [[nodiscard]] std::optional<StopReason> readChunk(
+        char* into, std::uint64_t size, std::uint64_t offset, std::uint64_t extent)
     {
         std::uint64_t have = 0;
         while (have < size) {
@@ -67,7 +68,7 @@ public:
     }
 
     // Gives the descriptor back its usual status flags.
-    std::optional<StopReason> finish()
+    [[nodiscard]] std::optional<StopReason> finish()
     {
         if (!direct_)
             return std::nullopt;
@@ -77,11 +78,11 @@ public:
     }
 
     // The failure of a step of the read-back, with errno `err`.
-    static StopReason failed(int err) { return Failed(Call::ReadBack, err); }
+    [[nodiscard]] static StopReason failed(int err) { return Failed(Call::ReadBack, err); }
 
 private:
     // Leaves direct I/O and drops the file's cached pages.
-    std::optional<StopReason> readCached()
+    [[nodiscard]] std::optional<StopReason> readCached()
     {
         direct_ = false;
         if (int rc = files_.SetStatusFlags(fd_, kCachedFlags); rc < 0)
@@ -115,7 +116,8 @@ std::optional<std::uint64_t> firstDifference(const char* got, const char* expect
 
 } // namespace
 
-std::optional<StopReason> CheckBeforeOpening(FileSystem& files, int fd, const struct stat& st, StorageFacts& facts)
+[[nodiscard]] std::optional<StopReason> CheckBeforeOpening(
+    FileSystem& files, int fd, const struct stat& st, StorageFacts& facts)
 {
     if (!S_ISREG(st.st_mode))
         return StopReason{.stop = Stop::NotRegular};
@@ -126,7 +128,7 @@ std::optional<StopReason> CheckBeforeOpening(FileSystem& files, int fd, const st
     return WhyOverwriteCannotReach(facts);
 }
 
-std::optional<StopReason> CheckBeforeWiping(
+[[nodiscard]] std::optional<StopReason> CheckBeforeWiping(
     FileSystem& files, int fd, const struct stat& st, const BlockMap& map, StorageFacts facts)
 {
     if ((st.st_mode & 0222) == 0)
@@ -136,7 +138,8 @@ std::optional<StopReason> CheckBeforeWiping(
     return WhyOverwriteCannotReach(facts);
 }
 
-std::optional<StopReason> VerifyOverwrite(FileSystem& files, int fd, std::uint64_t extent, std::string_view pattern)
+[[nodiscard]] std::optional<StopReason> VerifyOverwrite(
+    FileSystem& files, int fd, std::uint64_t extent, std::string_view pattern)
 {
     ReadBack reader(files, fd);
     if (auto failed = reader.openForReadBack())

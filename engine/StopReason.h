@@ -112,7 +112,7 @@ enum class Left {
     NotUnderName,          // overwritten, cut, and no longer under its name
 };
 
-struct StopReason {
+struct [[nodiscard]] StopReason {
     Stop stop = Stop::CallFailed;
     Call call = Call::None; // for Stop::CallFailed
     int err = 0;            // the errno of the failed call
@@ -127,7 +127,7 @@ struct StopReason {
 };
 
 // A failed call: which call, its errno, and when.
-inline StopReason Failed(Call call, int err, When when = {})
+[[nodiscard]] inline StopReason Failed(Call call, int err, When when = {})
 {
     return StopReason{.stop = Stop::CallFailed, .call = call, .err = err, .when = when};
 }

@@ -201,7 +201,7 @@ int readMountOptions(FileSystem& files, dev_t device, bool ext, std::string& typ
 
 } // namespace
 
-std::optional<StopReason> WhyNotStoredData(const StorageFacts& facts)
+[[nodiscard]] std::optional<StopReason> WhyNotStoredData(const StorageFacts& facts)
 {
     for (const KernelFileSystem& fs : kKernelInterfaces) {
         if (fs.magic == facts.magic)
@@ -210,7 +210,7 @@ std::optional<StopReason> WhyNotStoredData(const StorageFacts& facts)
     return std::nullopt;
 }
 
-std::optional<StopReason> WhyOverwriteCannotReach(const StorageFacts& facts)
+[[nodiscard]] std::optional<StopReason> WhyOverwriteCannotReach(const StorageFacts& facts)
 {
     auto refused = [&](Reach reach, const std::string& name) {
         return StopReason{.stop = Stop::OutOfReach, .reach = reach, .name = name};
@@ -239,7 +239,8 @@ std::optional<StopReason> WhyOverwriteCannotReach(const StorageFacts& facts)
     return std::nullopt;
 }
 
-std::optional<StopReason> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st, StorageFacts& facts)
+[[nodiscard]] std::optional<StopReason> GatherFileSystemFacts(
+    FileSystem& files, int fd, const struct stat& st, StorageFacts& facts)
 {
     facts = StorageFacts{};
     struct statfs fsInfo {};
@@ -258,7 +259,8 @@ std::optional<StopReason> GatherFileSystemFacts(FileSystem& files, int fd, const
     return std::nullopt;
 }
 
-std::optional<StopReason> GatherFileFacts(FileSystem& files, int fd, const BlockMap& map, StorageFacts& facts)
+[[nodiscard]] std::optional<StopReason> GatherFileFacts(
+    FileSystem& files, int fd, const BlockMap& map, StorageFacts& facts)
 {
     unsigned attributes = 0;
     if (int rc = files.GetAttributes(fd, attributes); rc < 0 && !NotOffered(-rc))

@@ -30,23 +30,25 @@ struct StorageFacts {
 // Why an in-place overwrite cannot reach the old data of a file with these facts (Stop::OutOfReach,
 // with the kind of storage and the name of its file system where that is the reason); nothing when
 // it can.
-std::optional<StopReason> WhyOverwriteCannotReach(const StorageFacts& facts);
+[[nodiscard]] std::optional<StopReason> WhyOverwriteCannotReach(const StorageFacts& facts);
 
 // Why a file on a file system with these facts is not stored data at all but a kernel interface
 // (proc, sysfs, cgroup...), where a write acts instead of storing (Stop::KernelInterface, with the
 // file system's name); nothing for a file system that stores data.
-std::optional<StopReason> WhyNotStoredData(const StorageFacts& facts);
+[[nodiscard]] std::optional<StopReason> WhyNotStoredData(const StorageFacts& facts);
 
 // Learns the facts of the file system that holds `fd` (whose fstat is `st`): its magic, and its
 // mount type and options from the mount table (and ext4's own list of options), and its free space. Works on a
 // descriptor opened with O_PATH. On failure returns the failed call; a mount entry that cannot be
 // seen leaves type and options empty.
-std::optional<StopReason> GatherFileSystemFacts(FileSystem& files, int fd, const struct stat& st, StorageFacts& facts);
+[[nodiscard]] std::optional<StopReason> GatherFileSystemFacts(
+    FileSystem& files, int fd, const struct stat& st, StorageFacts& facts);
 
 // Adds the facts of the open regular file `fd` itself to those of its file system: its attribute
 // flags, and from its block map `map` (empty where the file system offers none) whether it shares
 // blocks or keeps its data inline. Attributes that a file system does not offer are left unset.
-std::optional<StopReason> GatherFileFacts(FileSystem& files, int fd, const BlockMap& map, StorageFacts& facts);
+[[nodiscard]] std::optional<StopReason> GatherFileFacts(
+    FileSystem& files, int fd, const BlockMap& map, StorageFacts& facts);
 
 // One line of /proc/self/mountinfo, reduced to what the check uses. The check reads the table
 // through FileSystem::ReadSmallFile and parses it here; the parser is declared for its own tests.

@@ -213,8 +213,24 @@ std::string refusalText(const StopReason& reason)
         return "needs " + number(reason.expected) +
             " bytes more disk space to be overwritten (a sparse file's holes get blocks of their own), but only " +
             number(reason.found) + " bytes are free on its file system";
-    default: return "";
+    // Not refusals: worded by description().
+    case Stop::Missing:
+    case Stop::LinkToMissing:
+    case Stop::TooLarge:
+    case Stop::ChangedAtStart:
+    case Stop::Moved:
+    case Stop::Replaced:
+    case Stop::MovedBeforeDelete:
+    case Stop::ReplacedBeforeDelete:
+    case Stop::LinkReplaced:
+    case Stop::Resized:
+    case Stop::BlocksMoved:
+    case Stop::OpenedForWriting:
+    case Stop::ReadBackDiffers:
+    case Stop::ReadBackShort:
+    case Stop::CallFailed: break;
     }
+    return "";
 }
 
 // What to do about a refusal, where there is one thing to do.
@@ -226,8 +242,30 @@ const char* refusalAdvice(Stop stop)
     case Stop::OutOfReach: return kSeeTheReadme;
     case Stop::ReadOnly: return kMakeItWritable;
     case Stop::InUse: return kCloseItFirst;
-    default: return "";
+    case Stop::Missing:
+    case Stop::LinkToMissing:
+    case Stop::LinkToNonRegular:
+    case Stop::LinkNotFollowed:
+    case Stop::NotRegular:
+    case Stop::KernelInterface:
+    case Stop::MountPoint:
+    case Stop::HardLinks:
+    case Stop::NoSpaceForHoles:
+    case Stop::TooLarge:
+    case Stop::ChangedAtStart:
+    case Stop::Moved:
+    case Stop::Replaced:
+    case Stop::MovedBeforeDelete:
+    case Stop::ReplacedBeforeDelete:
+    case Stop::LinkReplaced:
+    case Stop::Resized:
+    case Stop::BlocksMoved:
+    case Stop::OpenedForWriting:
+    case Stop::ReadBackDiffers:
+    case Stop::ReadBackShort:
+    case Stop::CallFailed: break;
     }
+    return "";
 }
 
 // A file that was not touched: the path, why, and what to do about it.
@@ -338,8 +376,19 @@ std::string description(const StopReason& reason, const std::string& p)
         return p + " read back shorter than the last pass wrote it (" + number(reason.found) + " of " +
             number(reason.expected) + " bytes), so it was not deleted";
     case Stop::CallFailed: return failedCall(reason, p);
-    default: return refusal(reason, p);
+    case Stop::Folder:
+    case Stop::LinkToFolder:
+    case Stop::LinkToNonRegular:
+    case Stop::LinkNotFollowed:
+    case Stop::NotRegular:
+    case Stop::KernelInterface:
+    case Stop::OutOfReach:
+    case Stop::MountPoint:
+    case Stop::HardLinks:
+    case Stop::ReadOnly:
+    case Stop::NoSpaceForHoles: break;
     }
+    return refusal(reason, p);
 }
 
 } // namespace
