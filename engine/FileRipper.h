@@ -5,6 +5,7 @@
 #include "ErrorInfo.h"
 #include "FileSystem.h"
 #include "MessageBox.h"
+#include "Passes.h"
 #include "StopReason.h"
 
 #include <cstdint>
@@ -48,9 +49,9 @@ WipeOutcome WipeFile(
 // reach the caller as anything but WipeOutcome::Failed.
 class FileRipper {
 public:
-    static constexpr int kPhases = 4;
-    static constexpr int kPassesPerPhase = 11;
-    static constexpr int kPasses = kPhases * kPassesPerPhase;
+    static constexpr int kPhases = quellon::kPhases;
+    static constexpr int kPassesPerPhase = quellon::kPassesPerPhase;
+    static constexpr int kPasses = quellon::kPasses;
 
     FileRipper(MessageBox& messages, FileSystem& files);
 

@@ -188,4 +188,19 @@ HeldFile::Deletion HeldFile::removeLink(int& flushErr)
     return deletion;
 }
 
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    const std::size_t end = path.find_last_not_of('/', slash);
+    return end == std::string::npos ? "/" : path.substr(0, end + 1);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace quellon

@@ -36,7 +36,7 @@ public:
     // Whether `st` is of the held file.
     bool is(const struct stat& st) const { return st.st_dev == device_ && st.st_ino == inode_; }
     // Opens the held file once more, whatever its name names by now. The descriptor, or -errno.
-    [[nodiscard]] int open(int flags) { return files_.Reopen(pin_, flags); }
+    [[nodiscard]] int open(int flags) const { return files_.Reopen(pin_, flags); }
 
     // How deleting the name went.
     struct Deletion {
@@ -91,5 +91,10 @@ private:
     dev_t linkDevice_ = 0;
     ino_t linkInode_ = 0;
 };
+
+// The folder part of `path` as given: "." for a bare name, "/" for a name in the root.
+[[nodiscard]] std::string FolderOf(const std::string& path);
+// The name part of `path`: what follows its last slash.
+[[nodiscard]] std::string NameOf(const std::string& path);
 
 } // namespace quellon

@@ -7,15 +7,13 @@
 
 #include "Words.h"
 
-#include "FileRipper.h"
+#include "Passes.h"
 
 #include <cerrno>
 #include <cstring>
 
 namespace quellon {
 namespace {
-
-constexpr int kPasses = FileRipper::kPasses;
 
 // What to do about a refusal, where there is one thing to do.
 constexpr const char* kCloseItFirst = " Close it in the other program and wipe it again.";

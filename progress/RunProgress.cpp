@@ -16,8 +16,6 @@ namespace quellon {
 
 namespace {
 
-constexpr int kPasses = FileRipper::kPasses;
-
 double Seconds(RunProgress::Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();

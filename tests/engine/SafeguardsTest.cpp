@@ -3,7 +3,7 @@
 // The checks around the passes, through the real file system in a temporary folder: files that are
 // read-only, in use by another program or on storage an overwrite cannot reach are refused before
 // anything is written; the last pass is read back before the delete.
-#include "Safeguards.h"
+#include "HeldFile.h"
 #include "WipeTestSupport.h"
 
 #include <cerrno>

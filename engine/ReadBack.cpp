@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The checks that keep a wipe honest: what is refused before the file is opened or written, and
-// the read-back of the last pass past the page cache.
+// The read-back of the last pass, past the page cache.
 
-#include "Safeguards.h"
+#include "ReadBack.h"
 
-#include "StorageCheck.h"
 #include "WipeSupport.h"
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include <cstring>
 #include <numeric>
 #include <optional>
+#include <string>
 
 #include <fcntl.h>
 
@@ -116,28 +115,6 @@ std::optional<std::uint64_t> firstDifference(const char* got, const char* expect
 
 } // namespace
 
-[[nodiscard]] std::optional<StopReason> CheckBeforeOpening(
-    FileSystem& files, int fd, const struct stat& st, StorageFacts& facts)
-{
-    if (!S_ISREG(st.st_mode))
-        return StopReason{.stop = Stop::NotRegular};
-    if (auto failed = GatherFileSystemFacts(files, fd, st, facts))
-        return failed;
-    if (auto why = WhyNotStoredData(facts))
-        return why;
-    return WhyOverwriteCannotReach(facts);
-}
-
-[[nodiscard]] std::optional<StopReason> CheckBeforeWiping(
-    FileSystem& files, int fd, const struct stat& st, const BlockMap& map, StorageFacts facts)
-{
-    if ((st.st_mode & 0222) == 0)
-        return StopReason{.stop = Stop::ReadOnly};
-    if (auto failed = GatherFileFacts(files, fd, map, facts))
-        return failed;
-    return WhyOverwriteCannotReach(facts);
-}
-
 [[nodiscard]] std::optional<StopReason> VerifyOverwrite(
     FileSystem& files, int fd, std::uint64_t extent, std::string_view pattern)
 {
@@ -159,15 +136,6 @@ std::optional<std::uint64_t> firstDifference(const char* got, const char* expect
             return StopReason{.stop = Stop::ReadBackDiffers, .found = offset + *at};
     }
     return reader.finish();
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    const std::size_t end = path.find_last_not_of('/', slash);
-    return end == std::string::npos ? "/" : path.substr(0, end + 1);
 }
 
 } // namespace quellon
