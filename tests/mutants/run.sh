@@ -19,8 +19,8 @@ if [ "${1:-}" = "--changed" ]; then
     shift 2
 fi
 files=("$@")
-[ ${#files[@]} -gt 0 ] || files=(engine/FileRipper.cpp engine/HeldFile.cpp engine/Safeguards.cpp engine/BlockMap.cpp
-    engine/StorageCheck.cpp engine/EndingSignals.cpp)
+[ ${#files[@]} -gt 0 ] || files=(engine/FileRipper.cpp engine/HeldFile.cpp engine/Refusals.cpp engine/Watch.cpp
+    engine/ReadBack.cpp engine/PassWriter.cpp engine/BlockMap.cpp engine/StorageCheck.cpp engine/EndingSignals.cpp)
 existing=()
 for f in "${files[@]}"; do [ -f "$f" ] && existing+=("$f"); done
 files=("${existing[@]}")
