@@ -6,6 +6,9 @@
 #   ./dev.sh package  build the Debian package quellon_VERSION_amd64.deb next to this script, the
 #                     same bytes from every build of one commit (SOURCE_DATE_EPOCH: the commit's time)
 #   ./dev.sh bench    build and run the speed benchmark (see "Speed" in README.md)
+#   ./dev.sh mutants [--changed REV] [FILE...]
+#                     switch off each guard of the engine's safety core in turn and list those that
+#                     no engine or recovery test misses (tests/mutants/run.sh)
 # Only `test` needs GoogleTest. On Debian 12, missing packages are installed with apt when run as root.
 # QUELLON_WERROR=ON turns warnings into errors; BUILD_DIR picks the build folder (default: build).
 set -euo pipefail
@@ -72,6 +75,11 @@ package)
         echo "Built ${deb##*/}; install it with: sudo apt install ./${deb##*/}"
     done
     ;;
+mutants)
+    install_missing "${build_packages[@]}" "${test_packages[@]}" python3
+    shift
+    exec tests/mutants/run.sh "$@"
+    ;;
 bench)
     install_missing "${build_packages[@]}" "${bench_packages[@]}"
     build OFF
@@ -79,7 +87,7 @@ bench)
     exec bench/run.sh "${BUILD_DIR:-build}/cli/quellon-wipe" "$@"
     ;;
 *)
-    echo "usage: ./dev.sh run | test | package | bench [FOLDER]" >&2
+    echo "usage: ./dev.sh run | test | package | bench [FOLDER] | mutants [--changed REV] [FILE...]" >&2
     exit 2
     ;;
 esac
