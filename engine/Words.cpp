@@ -307,11 +307,63 @@ int numberFor(Stop stop)
     return 0;
 }
 
-// The description of a reason that is not a refusal before the first write.
-std::string description(const StopReason& reason, const std::string& p)
+// The file's name that another program changed during the wipe (Moved, Replaced and their kinds
+// at the delete, LinkReplaced).
+std::string nameChangedText(const StopReason& reason, const std::string& p)
+{
+    if (reason.stop == Stop::Moved)
+        return p + " was renamed, moved or deleted as the wipe began, so nothing was wiped.";
+    if (reason.stop == Stop::Replaced)
+        return p + " was replaced by another file during the wipe; the wipe stopped";
+    if (reason.stop == Stop::MovedBeforeDelete)
+        return p +
+            " was renamed, moved or deleted by another program during the wipe; the wipe stopped before it was "
+            "deleted; nothing was deleted" +
+            leftText(reason);
+    if (reason.stop == Stop::LinkReplaced && reason.found == 1)
+        return p +
+            " was replaced by another file before the link could be removed; the file it led to was wiped and "
+            "deleted, and the file now under the link's name could not get it back and is left in its folder as " +
+            quoted(reason.name) + ".";
+    if (reason.stop == Stop::LinkReplaced)
+        return p + " was replaced by another file before the link could be removed; the file it led to, " +
+            quoted(reason.name) + ", was wiped and deleted, and the file now under the link's name was left alone.";
+    return p +
+        " was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was "
+        "deleted" +
+        (reason.name.empty()
+                ? ""
+                : " (the file now under its name was moved to " + quoted(reason.name) + " in the same folder)") +
+        leftText(reason);
+}
+
+// The file's content or blocks that another program changed during the wipe (ChangedAtStart,
+// Resized, BlocksMoved, OpenedForWriting).
+std::string contentChangedText(const StopReason& reason, const std::string& p)
 {
     const std::string when = whenText(reason.when);
     const std::string stopped = ", so the wipe stopped and the file was not deleted.";
+    if (reason.stop == Stop::ChangedAtStart)
+        return p +
+            " was changed by another program as the wipe began, so nothing was written and the file was not deleted." +
+            kOldContentMayRemain + " Wipe it again when the other program is done with it.";
+    if (reason.stop == Stop::Resized)
+        return p + " was " + (reason.found > reason.expected ? "lengthened" : "shortened") + " from " +
+            number(reason.expected) + " to " + number(reason.found) + " bytes by another program during the wipe" +
+            when + stopped + leftInPass(reason.when);
+    if (reason.stop == Stop::BlocksMoved)
+        return p + " had its blocks freed or moved by another program during the wipe" + when + stopped +
+            (reason.when.stage == When::Stage::Pass
+                    ? leftInPass(reason.when)
+                    : std::string(" Its old blocks were overwritten at least once before they were moved; the file "
+                                  "is left in place."));
+    return p + " was opened for writing or truncated by another program during the wipe" + when + stopped +
+        leftInPass(reason.when) + kCloseItFirst;
+}
+
+// The description of a reason that is not a refusal before the first write.
+std::string description(const StopReason& reason, const std::string& p)
+{
     switch (reason.stop) {
     case Stop::Missing:
         return p + " does not exist, so nothing was wiped. It may have been renamed, moved or wiped already.";
@@ -327,46 +379,6 @@ std::string description(const StopReason& reason, const std::string& p)
             number(kPasses) + " and the file was not deleted." + kCloseItFirst +
             " Its content was already overwritten " + number(reason.when.pass - 1) +
             " times; the file is left in place";
-    case Stop::ChangedAtStart:
-        return p +
-            " was changed by another program as the wipe began, so nothing was written and the file was not deleted." +
-            kOldContentMayRemain + " Wipe it again when the other program is done with it.";
-    case Stop::Moved: return p + " was renamed, moved or deleted as the wipe began, so nothing was wiped.";
-    case Stop::Replaced: return p + " was replaced by another file during the wipe; the wipe stopped";
-    case Stop::MovedBeforeDelete:
-        return p +
-            " was renamed, moved or deleted by another program during the wipe; the wipe stopped before it was "
-            "deleted; nothing was deleted" +
-            leftText(reason);
-    case Stop::LinkReplaced:
-        if (reason.found == 1)
-            return p +
-                " was replaced by another file before the link could be removed; the file it led to was wiped and "
-                "deleted, and the file now under the link's name could not get it back and is left in its folder as " +
-                quoted(reason.name) + ".";
-        return p + " was replaced by another file before the link could be removed; the file it led to, " +
-            quoted(reason.name) + ", was wiped and deleted, and the file now under the link's name was left alone.";
-    case Stop::ReplacedBeforeDelete:
-        return p +
-            " was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was "
-            "deleted" +
-            (reason.name.empty()
-                    ? ""
-                    : " (the file now under its name was moved to " + quoted(reason.name) + " in the same folder)") +
-            leftText(reason);
-    case Stop::Resized:
-        return p + " was " + (reason.found > reason.expected ? "lengthened" : "shortened") + " from " +
-            number(reason.expected) + " to " + number(reason.found) + " bytes by another program during the wipe" +
-            when + stopped + leftInPass(reason.when);
-    case Stop::BlocksMoved:
-        return p + " had its blocks freed or moved by another program during the wipe" + when + stopped +
-            (reason.when.stage == When::Stage::Pass
-                    ? leftInPass(reason.when)
-                    : std::string(" Its old blocks were overwritten at least once before they were moved; the file "
-                                  "is left in place."));
-    case Stop::OpenedForWriting:
-        return p + " was opened for writing or truncated by another program during the wipe" + when + stopped +
-            leftInPass(reason.when) + kCloseItFirst;
     case Stop::ReadBackDiffers:
         return p + " did not read back as the last pass wrote it (first difference at byte " + number(reason.found) +
             "), so it was not deleted";
@@ -374,6 +386,15 @@ std::string description(const StopReason& reason, const std::string& p)
         return p + " read back shorter than the last pass wrote it (" + number(reason.found) + " of " +
             number(reason.expected) + " bytes), so it was not deleted";
     case Stop::CallFailed: return failedCall(reason, p);
+    case Stop::Moved:
+    case Stop::Replaced:
+    case Stop::MovedBeforeDelete:
+    case Stop::LinkReplaced:
+    case Stop::ReplacedBeforeDelete: return nameChangedText(reason, p);
+    case Stop::ChangedAtStart:
+    case Stop::Resized:
+    case Stop::BlocksMoved:
+    case Stop::OpenedForWriting: return contentChangedText(reason, p);
     case Stop::Folder:
     case Stop::LinkToFolder:
     case Stop::LinkToNonRegular:
