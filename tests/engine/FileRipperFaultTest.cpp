@@ -485,6 +485,22 @@ INSTANTIATE_TEST_SUITE_P(
                  [](FaultyFileSystem&, const TempDir& dir, const std::string&) {
                      EXPECT_FALSE(fs::exists(dir.file("a/target")));
                  }},
+        // Between the look at the path and its open: the file opened is not the file first seen.
+        RaceCase{"replaced_between_the_first_look_and_the_open", kSmall,
+                 [](FaultyFileSystem& files, const TempDir& dir, const std::string& path) {
+                     auto done = std::make_shared<bool>(false);
+                     files.beforeCall = [=, &dir](FsCall now, int) {
+                         if (now != FsCall::Look || std::exchange(*done, true))
+                             return;
+                         writeFile(dir.file("a/other"), "someone else's");
+                         fs::rename(dir.file("a/other"), path);
+                     };
+                 },
+                 StopReason{.stop = Stop::Replaced},
+                 [](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+                     EXPECT_EQ(readFile(path), "someone else's");
+                     EXPECT_EQ(files.count(FsCall::Open), 0);
+                 }},
         RaceCase{"replaced_after_the_last_pass_before_the_delete", kSmall,
                  atCloseOfPass(44,
                                [](const TempDir& dir, const std::string& path) {
