@@ -151,10 +151,6 @@ std::optional<StopReason> Wiping::look()
     if (!facts_.viaLink && (link.st_dev != named.st_dev || link.st_ino != named.st_ino))
         return StopReason{.stop = Stop::Replaced};
     facts_.firstLook = facts_.viaLink ? named : link;
-    // A file that has no name any more (a deleted file still open in another program, reached
-    // through /proc/PID/fd) is not under its folder to be held there.
-    if (named.st_nlink == 0)
-        return StopReason{.stop = Stop::Moved};
     file_ = path_;
     if (facts_.viaLink) {
         // Where the link led, as the kernel found it.
@@ -164,6 +160,8 @@ std::optional<StopReason> Wiping::look()
         if (int rc = held_.holdLink(FolderOf(path_), NameOf(path_), link); rc < 0)
             return Failed(Call::OpenFolder, -rc);
     }
+    // A file whose name is gone names nothing in its folder: so also a deleted file still open in
+    // another program, reached through /proc/PID/fd ("... (deleted)").
     if (int rc = held_.hold(pin.release(), named, FolderOf(file_), NameOf(file_)); rc == -ENOENT)
         return StopReason{.stop = Stop::Moved};
     else if (rc == -ESTALE)

@@ -152,7 +152,12 @@ struct RaceCase {
     std::optional<StopReason> stopped; // nothing: a true success; else why the wipe stopped, the file not deleted
     // Checks after the wipe (may be empty).
     std::function<void(FaultyFileSystem& files, const TempDir& dir, const std::string& path)> verify = {};
+    // What the wipe is given instead of the file's path ("/proc/self/fd/HELD": the descriptor heldOpen).
+    const char* given = nullptr;
 };
+
+// A descriptor that another program (played by this one) keeps open on the file.
+int heldOpen = -1;
 
 class WipeRace : public WipeTest, public ::testing::WithParamInterface<RaceCase> {};
 
@@ -166,7 +171,10 @@ TEST_P(WipeRace, EndsInTrueSuccessOrOneReportWithTheFileKept)
     if (IsSkipped())
         return;
 
-    const WipeOutcome outcome = wipe(path);
+    const std::string given = c.given == nullptr ? path : "/proc/self/fd/" + std::to_string(heldOpen);
+    const WipeOutcome outcome = wipe(given);
+    if (c.given != nullptr)
+        ::close(std::exchange(heldOpen, -1));
     files.beforeClose = nullptr;
     files.beforeUnlink = nullptr;
     files.alterRead = nullptr;
@@ -266,9 +274,6 @@ std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> opene
     };
 }
 
-// A descriptor that another program (played by this one) keeps open on the file.
-int heldOpen = -1;
-
 void append(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
@@ -321,6 +326,30 @@ void keptUnwritten(FaultyFileSystem& files, const TempDir&, const std::string& p
 {
     EXPECT_EQ(readFile(path), std::string(kSmallForRefusal, 'o'));
     EXPECT_EQ(files.count(FsCall::Write), 0);
+}
+
+// Runs `action` once, just before the engine's first call of kind `call`.
+std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> beforeTheFirst(
+    FsCall call, const std::function<void(const TempDir&, const std::string&)>& action)
+{
+    return [call, action](FaultyFileSystem& files, const TempDir& dir, const std::string& path) {
+        auto done = std::make_shared<bool>(false);
+        files.beforeCall = [=, &dir](FsCall now, int) {
+            if (now == call && !std::exchange(*done, true))
+                action(dir, path);
+        };
+    };
+}
+
+// The path is made a link to a/target, the file, and `arm` sets the faults.
+std::function<void(FaultyFileSystem&, const TempDir&, const std::string&)> asALink(
+    const std::function<void(FaultyFileSystem&)>& arm)
+{
+    return [arm](FaultyFileSystem& files, const TempDir& dir, const std::string& path) {
+        fs::rename(path, dir.file("a/target"));
+        fs::create_symlink("target", path);
+        arm(files);
+    };
 }
 
 // The path is made a link to a/target, the file; `action` runs just before the link's own delete.
@@ -501,6 +530,39 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(readFile(path), "someone else's");
                      EXPECT_EQ(files.count(FsCall::Open), 0);
                  }},
+        RaceCase{"gone_between_the_first_look_and_the_open", kSmall,
+                 beforeTheFirst(FsCall::Look, [](const TempDir&, const std::string& path) { fs::remove(path); }),
+                 StopReason{.stop = Stop::Moved}},
+        RaceCase{"replaced_before_its_folder_is_held", kSmall,
+                 beforeTheFirst(FsCall::OpenFolder,
+                                [](const TempDir& dir, const std::string& path) {
+                                    writeFile(dir.file("a/other"), "someone else's");
+                                    fs::rename(dir.file("a/other"), path);
+                                }),
+                 StopReason{.stop = Stop::Replaced},
+                 [](FaultyFileSystem&, const TempDir&, const std::string& path) {
+                     EXPECT_EQ(readFile(path), "someone else's");
+                 }},
+        // A file deleted while another program keeps it open, wiped through that program's
+        // descriptor: it has no name to be held by.
+        RaceCase{"deleted_but_open_reached_through_proc", kSmall,
+                 [](FaultyFileSystem&, const TempDir&, const std::string& path) {
+                     heldOpen = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                     ASSERT_GE(heldOpen, 0);
+                     fs::remove(path);
+                 },
+                 StopReason{.stop = Stop::Moved}, {}, "/proc/self/fd/HELD"},
+        RaceCase{"open_for_writing_refused_under_another_programs_lease", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Open, 1, EWOULDBLOCK});
+                 },
+                 StopReason{.stop = Stop::InUse}},
+        RaceCase{"link_not_readable_through_its_descriptor", kSmall,
+                 asALink([](FaultyFileSystem& files) { files.failOn({FsCall::ReadLink, 1, EIO}); }),
+                 Failed(Call::FollowLink, EIO)},
+        RaceCase{"links_folder_cannot_be_held", kSmall,
+                 asALink([](FaultyFileSystem& files) { files.failOn({FsCall::OpenFolder, 1, EMFILE}); }),
+                 Failed(Call::OpenFolder, EMFILE)},
         RaceCase{"replaced_after_the_last_pass_before_the_delete", kSmall,
                  atCloseOfPass(44,
                                [](const TempDir& dir, const std::string& path) {
