@@ -25,7 +25,17 @@ existing=()
 for f in "${files[@]}"; do [ -f "$f" ] && existing+=("$f"); done
 files=("${existing[@]}")
 
-mapfile -t guards < <(python3 tests/mutants/guards.py list "${files[@]}")
+# The files as they are now, kept apart: the tree may change while the mutants run.
+work=$(mktemp -d "${TMPDIR:-/tmp}/quellon-mutants-XXXXXX")
+trap 'rm -rf -- "$work"' EXIT
+git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$work"
+mkdir -p "$work/.pristine"
+for f in "${files[@]}"; do
+    mkdir -p "$work/.pristine/$(dirname "$f")"
+    cp "$f" "$work/.pristine/$f"
+done
+
+mapfile -t guards < <(cd "$work/.pristine" && python3 "$top/tests/mutants/guards.py" list "${files[@]}")
 if [ -n "$changed" ]; then
     # Only the lines that differ from REV.
     mapfile -t guards < <(for g in "${guards[@]}"; do
@@ -40,9 +50,6 @@ fi
 echo "guards to try: ${#guards[@]}"
 [ ${#guards[@]} -gt 0 ] || exit 0
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quellon-mutants-XXXXXX")
-trap 'rm -rf -- "$work"' EXIT
-git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$work"
 build="$work/build"
 cmake -S "$work" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 targets=(--target engine_tests --target recovery_tests --target quellon-wipe)
@@ -56,7 +63,7 @@ killed=0 survived=0 listed=0 broken=0
 survivors=""
 for g in "${guards[@]}"; do
     file=${g%%:*}; rest=${g#*:}; line=${rest%%:*}; text=${rest#*: }
-    cp "$top/$file" "$work/$file"
+    cp "$work/.pristine/$file" "$work/$file"
     python3 tests/mutants/guards.py apply "$work/$file" "$line"
     if ! cmake --build "$build" -j"$(nproc)" "${targets[@]}" >/dev/null 2>&1; then
         broken=$((broken + 1))
@@ -72,7 +79,7 @@ for g in "${guards[@]}"; do
         survivors+="  $g"$'\n'
         echo "SURVIVES: $g"
     fi
-    cp "$top/$file" "$work/$file"
+    cp "$work/.pristine/$file" "$work/$file"
 done
 echo "mutants: ${#guards[@]}, killed $killed, survived $survived unlisted, $listed listed, $broken not built"
 [ -z "$survivors" ] || printf 'unlisted survivors:\n%s' "$survivors"
