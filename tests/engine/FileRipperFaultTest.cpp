@@ -557,6 +557,11 @@ INSTANTIATE_TEST_SUITE_P(
                      files.failOn({FsCall::Open, 1, EWOULDBLOCK});
                  },
                  StopReason{.stop = Stop::InUse}},
+        RaceCase{"open_for_pass_5_refused_under_another_programs_lease", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Open, 5, EWOULDBLOCK});
+                 },
+                 StopReason{.stop = Stop::InUse, .when = When::inPass(5)}, keptOverwritten},
         RaceCase{"link_not_readable_through_its_descriptor", kSmall,
                  asALink([](FaultyFileSystem& files) { files.failOn({FsCall::ReadLink, 1, EIO}); }),
                  Failed(Call::FollowLink, EIO)},
