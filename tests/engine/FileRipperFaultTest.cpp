@@ -107,6 +107,9 @@ INSTANTIATE_TEST_SUITE_P(Steps, WipeFault,
         FaultCase{"attribute_flags_unreadable", {FsCall::Attributes, 1, EIO}, Call::ReadAttributeFlags, kBefore,
             Holds::Unchanged},
         FaultCase{"block_map_unreadable", {FsCall::Extents, 1, EIO}, Call::ReadBlockMap, kBefore, Holds::Unchanged},
+        // The first look at the blocks opens the file for reading (after the open naming it).
+        FaultCase{"file_cannot_be_opened_to_look_at_its_blocks", {FsCall::Look, 2, EMFILE}, Call::Open, kBefore,
+            Holds::Unchanged},
         FaultCase{"lease_check_fails", {FsCall::Lease, 1, ENOLCK}, Call::CheckInUse, kBefore, Holds::Unchanged},
         FaultCase{"lease_of_the_last_pass_cannot_be_taken", {FsCall::Lease, 2, ENOMEM}, Call::CheckInUse,
             When::inPass(44), Holds::Overwritten},
@@ -562,6 +565,25 @@ INSTANTIATE_TEST_SUITE_P(
                      files.failOn({FsCall::Open, 5, EWOULDBLOCK});
                  },
                  StopReason{.stop = Stop::InUse, .when = When::inPass(5)}, keptOverwritten},
+        // Another program's lease keeps even a reader out: open in another program.
+        RaceCase{"looking_at_its_blocks_refused_under_another_programs_lease", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Look, 2, EWOULDBLOCK});
+                 },
+                 StopReason{.stop = Stop::InUse}, keptUnwritten},
+        // A file this user may write but not read: its blocks are first looked at on the first open
+        // for writing, and it is wiped without the read-back.
+        RaceCase{"not_readable_by_this_user", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Look, 2, EACCES});
+                     files.failOn({FsCall::Access, 2, EACCES});
+                 },
+                 std::nullopt,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+                     EXPECT_FALSE(fs::exists(path));
+                     EXPECT_EQ(files.count(FsCall::Read), 0);
+                     EXPECT_EQ(files.count(FsCall::ReadLease), 0);
+                 }},
         RaceCase{"link_not_readable_through_its_descriptor", kSmall,
                  asALink([](FaultyFileSystem& files) { files.failOn({FsCall::ReadLink, 1, EIO}); }),
                  Failed(Call::FollowLink, EIO)},
