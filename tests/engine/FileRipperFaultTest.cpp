@@ -107,6 +107,16 @@ INSTANTIATE_TEST_SUITE_P(Steps, WipeFault,
         FaultCase{"attribute_flags_unreadable", {FsCall::Attributes, 1, EIO}, Call::ReadAttributeFlags, kBefore,
             Holds::Unchanged},
         FaultCase{"block_map_unreadable", {FsCall::Extents, 1, EIO}, Call::ReadBlockMap, kBefore, Holds::Unchanged},
+        // The map once the lease is taken, and after the first pass.
+        FaultCase{"block_map_unreadable_after_the_lease", {FsCall::Extents, 2, EIO}, Call::ReadBlockMap, kBefore,
+            Holds::Unchanged},
+        FaultCase{"block_map_unreadable_after_pass_1", {FsCall::Extents, 3, EIO}, Call::ReadBlockMap, When::inPass(1),
+            Holds::Overwritten},
+        // The read lease that asks whether a writer has the file open is given back at once.
+        FaultCase{"read_lease_cannot_be_given_back", {FsCall::ReadLease, 2, EIO}, Call::CheckInUse, kBefore,
+            Holds::Unchanged},
+        FaultCase{"descriptor_of_the_first_look_cannot_be_closed", {FsCall::Look, 3, EIO}, Call::Close, kBefore,
+            Holds::Unchanged},
         // The first look at the blocks opens the file for reading (after the open naming it).
         FaultCase{"file_cannot_be_opened_to_look_at_its_blocks", {FsCall::Look, 2, EMFILE}, Call::Open, kBefore,
             Holds::Unchanged},
@@ -584,6 +594,21 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(files.count(FsCall::Read), 0);
                      EXPECT_EQ(files.count(FsCall::ReadLease), 0);
                  }},
+        RaceCase{"not_readable_and_its_map_unreadable_at_the_first_open", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Look, 2, EACCES});
+                     files.failOn({FsCall::Access, 2, EACCES});
+                     files.failOn({FsCall::Extents, 1, EIO});
+                 },
+                 Failed(Call::ReadBlockMap, EIO), keptUnwritten},
+        // A file system that gives no block map at all (tmpfs and the like): only the size and the
+        // lease judge.
+        RaceCase{"on_a_file_system_without_block_maps", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Extents, 1, EOPNOTSUPP, false, 1 << 20});
+                 },
+                 std::nullopt,
+                 [](FaultyFileSystem&, const TempDir&, const std::string& path) { EXPECT_FALSE(fs::exists(path)); }},
         RaceCase{"link_not_readable_through_its_descriptor", kSmall,
                  asALink([](FaultyFileSystem& files) { files.failOn({FsCall::ReadLink, 1, EIO}); }),
                  Failed(Call::FollowLink, EIO)},

@@ -225,6 +225,14 @@ INSTANTIATE_TEST_SUITE_P(Paths, WipeRefusal,
                 return d.file("link");
             },
             {}, {.stop = Stop::LinkToNonRegular, .name = "%d/fifo"}},
+        RefusalCase{"symbolic_link_to_a_folder",
+            [](const TempDir& d, std::string&) {
+                fs::create_directory(d.file("folder"));
+                writeFile(d.file("folder/inside"), "keep");
+                fs::create_directory_symlink("folder", d.file("link"));
+                return d.file("link");
+            },
+            {}, {.stop = Stop::LinkToFolder, .name = "%d/folder"}},
         RefusalCase{"link_of_another_user_in_a_shared_folder_is_not_followed",
             [](const TempDir& d, std::string& skip) {
                 // A secret only root may read, and a link to it that another user left in a shared folder.
