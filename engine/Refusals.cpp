@@ -58,9 +58,9 @@ std::optional<StopReason> refusalBeforeOpening(const FileFacts& facts)
 
 std::optional<StopReason> refusalOnceOpened(const FileFacts& facts)
 {
+    // Opened through the descriptor that names it, it is that same regular file unless the
+    // identity says otherwise: what the kernel opened is the file checked before opening.
     const struct stat& st = facts.opened;
-    if (!S_ISREG(st.st_mode))
-        return StopReason{.stop = Stop::NotRegular};
     if (st.st_dev != facts.named.st_dev || st.st_ino != facts.named.st_ino)
         return StopReason{.stop = Stop::Replaced};
     // Before the lease and the block map, only the file's change time and size can tell whether
@@ -123,8 +123,6 @@ std::optional<StopReason> GatherAfterOpening(FileSystem& files, int fd, const Bl
 {
     if (int rc = files.StatWithChangeTime(fd, "", facts.opened); rc < 0)
         return Failed(Call::ReadAttributes, -rc);
-    if (!S_ISREG(facts.opened.st_mode))
-        return std::nullopt;
     return GatherFileFacts(files, fd, map, facts.storage);
 }
 
