@@ -58,11 +58,9 @@ std::optional<StopReason> refusalBeforeOpening(const FileFacts& facts)
 
 std::optional<StopReason> refusalOnceOpened(const FileFacts& facts)
 {
-    // Opened through the descriptor that names it, it is that same regular file unless the
-    // identity says otherwise: what the kernel opened is the file checked before opening.
+    // Opened through the descriptor that names it (the kernel follows the descriptor, not a name),
+    // it is the very regular file judged before opening.
     const struct stat& st = facts.opened;
-    if (st.st_dev != facts.named.st_dev || st.st_ino != facts.named.st_ino)
-        return StopReason{.stop = Stop::Replaced};
     // Before the lease and the block map, only the file's change time and size can tell whether
     // another program wrote to it, cut it or punched a hole in it since it was first looked at.
     const struct stat& first = facts.firstLook;

@@ -44,10 +44,10 @@ enum class Stage {
 // a regular file, a kernel interface, a file system where an overwrite cannot reach the old data
 // (these first, because opening can itself copy data: overlay copies the file up at that open), a
 // mount point, other names (hard links), no write permission for this user.
-// Once opened: another file than the one named (the same one is the regular file judged before
-// opening), a change since the first look (size, change time), no write permission bits at all
-// (read-only also for root), storage the overwrite cannot reach as the file's own attributes show,
-// a file too large for a pass, and a sparse file whose holes do not fit in the free space.
+// Once opened (the very file judged before opening): a change since the first look (size, change
+// time), no write permission bits at all (read-only also for root), storage the overwrite cannot
+// reach as the file's own attributes show, a file too large for a pass, and a sparse file whose
+// holes do not fit in the free space.
 [[nodiscard]] std::optional<StopReason> Refusal(const FileFacts& facts, Stage stage);
 
 // The facts of the first stage, from the descriptor `pin` that names the file and the folder `folder`
