@@ -100,8 +100,6 @@ std::optional<StopReason> Refusal(const FileFacts& facts, Stage stage)
 std::optional<StopReason> GatherBeforeOpening(
     FileSystem& files, int pin, int folder, const std::string& name, FileFacts& facts)
 {
-    if (!S_ISREG(facts.named.st_mode))
-        return std::nullopt; // nothing more to learn of what is refused as it is
     if (auto failed = GatherFileSystemFacts(files, pin, facts.named, facts.storage))
         return failed;
     if (int rc = files.StatAt(folder, ".", facts.folder); rc < 0)
