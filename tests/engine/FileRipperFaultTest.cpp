@@ -613,6 +613,16 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  std::nullopt,
                  [](FaultyFileSystem&, const TempDir&, const std::string& path) { EXPECT_FALSE(fs::exists(path)); }},
+        // Where the file system cannot give it a hidden name, the name is looked at where it is.
+        RaceCase{"renamed_away_at_the_delete_without_a_hidden_name", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+                     files.failOn({FsCall::Rename, 1, EINVAL});
+                     files.beforeUnlink = [=](const std::string&) { fs::rename(path, path + ".moved"); };
+                 },
+                 kMovedBeforeTheDelete,
+                 [](FaultyFileSystem&, const TempDir&, const std::string& path) {
+                     EXPECT_EQ(readFile(path + ".moved"), "\r\n");
+                 }},
         RaceCase{"link_not_readable_through_its_descriptor", kSmall,
                  asALink([](FaultyFileSystem& files) { files.failOn({FsCall::ReadLink, 1, EIO}); }),
                  Failed(Call::FollowLink, EIO)},

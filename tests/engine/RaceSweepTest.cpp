@@ -448,8 +448,34 @@ protected:
         if (!unavailable.empty())
             GTEST_SKIP() << "race sweep skipped: " << unavailable;
         ASSERT_TRUE(image->error().empty()) << image->error();
-        const std::string broken = sweepFrom(GetParam(), leases, fromTheFirstMap || GetParam().untraceableBeforeTheMap);
+        const bool coarse = !fromTheFirstMap && !fineChangeTimes();
+        if (coarse)
+            std::printf("change times here count clock ticks: moments before the first block map are not swept\n");
+        const std::string broken =
+            sweepFrom(GetParam(), leases, fromTheFirstMap || coarse || GetParam().untraceableBeforeTheMap);
         EXPECT_TRUE(broken.empty()) << GetParam().name << " broke the invariant at:" << broken;
+    }
+
+    // Whether a change right after a look at the file moves its change time on, here: not where
+    // change times count only clock ticks (Debian 12's kernel), where a change within the tick of
+    // the first look leaves nothing to see before the wipe has read the file's block map.
+    static bool fineChangeTimes()
+    {
+        const std::string probe = image->mountPoint() + "/tick-probe";
+        const int fd = ::open(probe.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        bool fine = fd >= 0;
+        for (int i = 0; fine && i < 20; ++i) {
+            struct statx before {};
+            struct statx after {};
+            fine = ::statx(fd, "", AT_EMPTY_PATH, STATX_CTIME, &before) == 0 && ::pwrite(fd, "x", 1, i) == 1 &&
+                ::statx(fd, "", AT_EMPTY_PATH, STATX_CTIME, &after) == 0 &&
+                (before.stx_ctime.tv_sec != after.stx_ctime.tv_sec ||
+                    before.stx_ctime.tv_nsec != after.stx_ctime.tv_nsec);
+        }
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(probe.c_str());
+        return fine;
     }
 
     static inline std::string unavailable;
