@@ -64,6 +64,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
 
 # The initramfs: busybox, the modules that reach the 9p shares (in dependency order), and /init.
 root=$work/initramfs
@@ -114,8 +115,11 @@ timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
     -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
     -fsdev local,id=out,path="$out",security_model=none \
     -device virtio-9p-pci,fsdev=out,mount_tag=out \
-    </dev/null >"$work/qemu.log" 2>&1
+    </dev/null >"$work/qemu.log" 2>&1 &
+qemu_pid=$!
+wait "$qemu_pid"
 qemu_rc=$?
+qemu_pid=
 set -e
 sleep 0.5
 kill "$tail_pid" 2>/dev/null || true
