@@ -82,7 +82,7 @@ vm)
     cd "${BUILD_DIR:-build}"
     start=$(date +%s)
     status=0
-    ctest -L vm --output-on-failure || status=$?
+    ctest -L vm --verbose || status=$?
     echo "VM tier: $(($(date +%s) - start)) s"
     exit "$status"
     ;;
