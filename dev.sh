@@ -6,6 +6,7 @@
 #   ./dev.sh package  build the Debian package quellon_VERSION_amd64.deb next to this script, the
 #                     same bytes from every build of one commit (SOURCE_DATE_EPOCH: the commit's time)
 #   ./dev.sh bench    build and run the speed benchmark (see "Speed" in README.md)
+#   ./dev.sh vm       build the tests and run the VM tier (tests/vm/): Debian's own kernel under qemu
 #   ./dev.sh mutants [--changed REV] [FILE...]
 #                     switch off each guard of the engine's safety core in turn and list those that
 #                     no engine or recovery test misses (tests/mutants/run.sh)
@@ -19,6 +20,9 @@ test_packages=(libgtest-dev libgmock-dev e2fsprogs btrfs-progs xfsprogs util-lin
 # dpkg-shlibdeps (in dpkg-dev) reads the package's dependencies from the binary; it needs `file`.
 package_packages=(dpkg-dev file)
 bench_packages=(coreutils time)
+# The VM tier: qemu, Debian's kernel, the initramfs' busybox, and the mkfs tools of its rows.
+vm_packages=(qemu-system-x86 linux-image-amd64 busybox-static cpio kmod dosfstools exfatprogs f2fs-tools
+    nilfs-tools ntfs-3g fuse3 dmsetup)
 
 install_missing() {
     local missing=() p
@@ -44,11 +48,11 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-# build ON|OFF: configures and builds, with or without the tests.
+# build ON|OFF [ON|OFF]: configures and builds, with or without the tests (and the VM tier's).
 build() {
     local dir=${BUILD_DIR:-build}
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLON_WERROR="${QUELLON_WERROR:-OFF}" \
-        -DBUILD_TESTING="$1"
+        -DBUILD_TESTING="$1" -DQUELLON_VM_TESTS="${2:-OFF}"
     cmake --build "$dir" -j"$(nproc)"
 }
 
@@ -80,6 +84,16 @@ mutants)
     shift
     exec tests/mutants/run.sh "$@"
     ;;
+vm)
+    install_missing "${build_packages[@]}" "${test_packages[@]}" "${vm_packages[@]}"
+    build ON ON
+    cd "${BUILD_DIR:-build}"
+    start=$(date +%s)
+    status=0
+    ctest -L vm --verbose || status=$?
+    echo "VM tier: $(($(date +%s) - start)) s"
+    exit "$status"
+    ;;
 bench)
     install_missing "${build_packages[@]}" "${bench_packages[@]}"
     build OFF
@@ -87,7 +101,7 @@ bench)
     exec bench/run.sh "${BUILD_DIR:-build}/cli/quellon-wipe" "$@"
     ;;
 *)
-    echo "usage: ./dev.sh run | test | package | bench [FOLDER] | mutants [--changed REV] [FILE...]" >&2
+    echo "usage: ./dev.sh run | test | package | bench [FOLDER] | vm | mutants [--changed REV] [FILE...]" >&2
     exit 2
     ;;
 esac
