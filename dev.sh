@@ -11,7 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-build_packages=(cmake g++ make pkg-config qt6-base-dev)
+# libxcb1-dev: the window reads the window manager's close requests from the X11 connection.
+build_packages=(cmake g++ make pkg-config qt6-base-dev libxcb1-dev)
 test_packages=(libgtest-dev libgmock-dev e2fsprogs btrfs-progs xfsprogs util-linux coreutils time)
 # dpkg-shlibdeps (in dpkg-dev) reads the package's dependencies from the binary; it needs `file`.
 package_packages=(dpkg-dev file)

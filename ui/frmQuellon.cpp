@@ -14,12 +14,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -35,6 +37,10 @@ namespace {
 
 // Where an entry of List1 keeps its path's bytes, as the open-file dialog gave them.
 constexpr int kPathRole = Qt::UserRole;
+
+// How often, and how far apart, the window looks for its frame after it is first shown.
+constexpr int kPlacingLooks = 20;
+constexpr int kPlacingLookMs = 50;
 
 // The window is laid out in twips; 15 twips make one device-independent pixel.
 constexpr int kTwipsPerPixel = 15;
@@ -215,11 +221,40 @@ void frmQuellon::KeepOnScreen()
     const QScreen* shownOn = screen();
     if (shownOn == nullptr)
         return;
-    const QRect available = shownOn->availableGeometry();
     const QRect frame = frameGeometry();
+    // Until the window manager has framed the window, its frame is not known: look again shortly.
+    if (!centred_ && frame == geometry() && ++placingLooks_ < kPlacingLooks) {
+        QTimer::singleShot(kPlacingLookMs, this, &frmQuellon::KeepOnScreen);
+        return;
+    }
+    const QRect available = shownOn->availableGeometry();
     const QPoint placed = CentredOnScreen(available, frame.size());
-    if (!available.contains(frame) && frame.topLeft() != placed)
+    // The first time, the frame is centred wherever the window manager put it (it may place the
+    // frame where the window itself was asked to be); after that the window is only kept on screen.
+    if (frame.topLeft() != placed && (!centred_ || !available.contains(frame)))
         move(placed);
+    centred_ = true;
+}
+
+bool frmQuellon::WindowManagerCloseRequest()
+{
+    if (runUnderWay_) {
+        closeRequested_ = true;
+        return true;
+    }
+    if (QApplication::activeModalWidget() == nullptr)
+        return false; // nothing blocks the window: Qt closes it as usual
+    // A box or the open-file dialog is up, and it would keep the request from the window. The window
+    // closes now, and every loop of the thread ends, the box's and the dialog's included (they come
+    // back as cancelled), so the program ends as it would have without them.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            close();
+            QCoreApplication::exit(0);
+        },
+        Qt::QueuedConnection);
+    return true;
 }
 
 void frmQuellon::Form_Load()
@@ -296,7 +331,9 @@ void frmQuellon::Delete_Click()
         return;
     }
     closeRequested_ = false;
+    runUnderWay_ = true;
     WipeQueue(QueuePaths());
+    runUnderWay_ = false;
     // A close request that came during the run was ignored then; now that the run and its closing
     // box are over, the window closes as it would have, without a question.
     if (closeRequested_)

@@ -21,9 +21,10 @@
 // While a run wipes, the engine works on a worker thread and the window keeps repainting but takes
 // no input; a run that lasts more than half a second shows a modal progress dialog whose Cancel
 // stops the run after the pass under way (WipeRun). The engine's error reports still come up on the
-// UI thread, one modal box at a time. A close request from the window manager during a run is
-// ignored then but remembered: once the run has ended, after its closing box, the window closes
-// without a question.
+// UI thread, one modal box at a time. A close request from the window manager during a run (the
+// progress dialog, an error report or the closing box up, or none of them) is ignored then but
+// remembered: once the run has ended, after its closing box, the window closes without a question.
+// At any other time it closes the window at once, also while a box or the open-file dialog is up.
 //
 // The window fits the desktop it runs on (WindowLook: fonts, colours, icon and picture, what screen
 // readers are told), and is centred but never placed with its title bar off the screen.
@@ -39,6 +40,7 @@
 #include "OpenFileDialog.h"
 #include "UiThreadMessageBox.h"
 #include "WindowLook.h"
+#include "WindowManagerClose.h"
 
 #include <QList>
 #include <QWidget>
@@ -108,6 +110,9 @@ private:
     void WireHandlers();
     // Keeps the title bar on the screen once the window manager has framed the window.
     void KeepOnScreen();
+    // A close request from the window manager, seen before Qt: true when it is handled here (during
+    // a run, or with a box or dialog up, which would make Qt drop it).
+    bool WindowManagerCloseRequest();
 
     MessageBox& messages_;
     UiThreadMessageBox engineMessages_; // what Ripper reports through, from its worker thread
@@ -116,6 +121,10 @@ private:
     FileSystem& files_;
     std::unique_ptr<FileRipper> Ripper;
     bool closeRequested_ = false; // a close request came during the run under way
+    bool centred_ = false;        // centred with its window manager's frame, once, when first shown
+    int placingLooks_ = 0;        // looks for that frame so far
+    bool runUnderWay_ = false;    // from Wipe All to the answer to the run's closing box
+    WindowManagerClose windowManagerClose_{*this, [this] { return WindowManagerCloseRequest(); }};
 
     QLabel* Label1 = nullptr;
     QListWidget* List1 = nullptr;
