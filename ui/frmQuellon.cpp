@@ -27,9 +27,13 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace quellon {
 
@@ -75,6 +79,25 @@ QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& caption, co
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setText(caption);
     return label;
+}
+
+// A file, whatever path leads to it: the device it is on and its inode number.
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+// The file `path` leads to now, through every link; none when it leads to nothing.
+std::optional<FileIdentity> IdentityOf(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{status.st_dev, status.st_ino};
+}
+
+// Whether `path` leads to nothing at all now (a link whose file is gone leads nowhere too).
+bool LeadsNowhere(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) != 0 && errno == ENOENT;
 }
 
 // While it lives, notes in `requested` every request to close `window`, and lets the request go on
@@ -345,16 +368,23 @@ void frmQuellon::WipeQueue(const std::vector<std::string>& paths)
     WipeRun run(*this, *Ripper, engineMessages_, paths);
     const CloseRequestWatch closeWatch(*this, closeRequested_); // after `run`: it must see the request first
     const int entries = static_cast<int>(paths.size());
-    // Paths wiped in this run: a later entry with the same path is done already and counts as wiped
-    // without being touched again.
+    // A later entry with the path of one wiped in this run, or one that leads nowhere now but led
+    // before the run to a file wiped in it (another path to it, through a link or a linked folder),
+    // is done already: it counts as wiped without being touched again.
+    std::vector<std::optional<FileIdentity>> identities;
+    identities.reserve(paths.size());
+    for (const std::string& path : paths)
+        identities.push_back(IdentityOf(path));
     std::set<std::string> wipedPaths;
+    std::set<FileIdentity> wipedFiles;
     QList<int> wipedRows;
     std::vector<std::string> notWiped;
     for (int row = 0; row < entries; ++row) {
         const std::string& path = paths[static_cast<std::size_t>(row)];
+        const std::optional<FileIdentity>& identity = identities[static_cast<std::size_t>(row)];
         // The entry being wiped is always the selected one, so the selection walks down the list.
         List1->setCurrentRow(row);
-        if (wipedPaths.count(path) > 0) {
+        if (wipedPaths.count(path) > 0 || (identity && wipedFiles.count(*identity) > 0 && LeadsNowhere(path))) {
             wipedRows.append(row);
             continue;
         }
@@ -364,6 +394,8 @@ void frmQuellon::WipeQueue(const std::vector<std::string>& paths)
             ShowErrorReport(engineMessages_, *error);
         if (outcome == WipeOutcome::Wiped) {
             wipedPaths.insert(path);
+            if (identity)
+                wipedFiles.insert(*identity);
             wipedRows.append(row);
         } else if (outcome == WipeOutcome::Failed) {
             notWiped.push_back(path);
@@ -374,13 +406,29 @@ void frmQuellon::WipeQueue(const std::vector<std::string>& paths)
         if (outcome == WipeOutcome::Cancelled ||
             (run.CancelRequested() && (notReached > 0 || outcome != WipeOutcome::Wiped))) {
             run.Finish();
-            messages_.Show(
-                CancelledText(path, outcome, run.PassesDone(), notReached), MB_ICONINFORMATION, kApplicationTitle);
+            EndOfCancelledRun(wipedRows,
+                {path, outcome, run.PassesDone(), static_cast<int>(wipedRows.size()), entries, notReached, false});
             return;
         }
     }
     run.Finish();
     EndOfRun(wipedRows, notWiped);
+}
+
+void frmQuellon::TakeOffList(const QList<int>& rows)
+{
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row)
+        delete List1->takeItem(*row);
+    List1->clearSelection();
+}
+
+void frmQuellon::EndOfCancelledRun(const QList<int>& wipedRows, CancelledRun run)
+{
+    // As after a run with failures: the wiped entries leave the list, the others stay to be done.
+    run.clearedWiped = optcls->isChecked() && !wipedRows.isEmpty();
+    if (run.clearedWiped)
+        TakeOffList(wipedRows);
+    messages_.Show(CancelledText(run), MB_ICONINFORMATION, kApplicationTitle);
 }
 
 void frmQuellon::EndOfRun(const QList<int>& wipedRows, const std::vector<std::string>& notWiped)
@@ -395,11 +443,8 @@ void frmQuellon::EndOfRun(const QList<int>& wipedRows, const std::vector<std::st
     // Only what was wiped leaves the list, so that the list shows what is left to do.
     const int entries = List1->count();
     const bool clearWiped = optcls->isChecked();
-    if (clearWiped) {
-        for (auto row = wipedRows.crbegin(); row != wipedRows.crend(); ++row)
-            delete List1->takeItem(*row);
-        List1->clearSelection();
-    }
+    if (clearWiped)
+        TakeOffList(wipedRows);
     messages_.Show(NotAllWipedText(static_cast<int>(wipedRows.size()), entries, notWiped, clearWiped),
         MB_ICONEXCLAMATION, kRunDoneTitle);
 }

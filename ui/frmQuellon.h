@@ -13,10 +13,12 @@
 // "&Remove..." (Remove_Click) takes out the selected entry, "Clear" (CLEARbtn_Click) empties the
 // list; none of them touches a file. "&Wipe All" (Delete_Click) selects each entry in turn, top to
 // bottom, and hands its path to Ripper, which overwrites and deletes the file or shows the error
-// report itself; an entry whose path was already wiped earlier in the same run counts as wiped
-// without being touched again. When every entry was wiped, the run empties the list if optcls is
-// ticked and says so; otherwise it says how many were wiped, names those that were not and, with
-// optcls ticked, takes only the wiped entries off the list (the texts are in ClosingMessages).
+// report itself; an entry whose file was already wiped earlier in the same run counts as wiped
+// without being touched again: the same path, or another path that led to the same file (device
+// and inode) before the run and leads nowhere now. When every entry was wiped, the run empties the
+// list if optcls is ticked and says so; otherwise, and after a cancel too, it says how many were
+// wiped, names those that were not and, with optcls ticked, takes only the wiped entries off the
+// list (the texts are in ClosingMessages).
 //
 // While a run wipes, the engine works on a worker thread and the window keeps repainting but takes
 // no input; a run that lasts more than half a second shows a modal progress dialog whose Cancel
@@ -33,6 +35,7 @@
 // WindowServices, so tests put recording fakes in their place. Every handler runs on the UI thread;
 // every box and dialog is modal, so no handler starts while another is still running.
 
+#include "ClosingMessages.h"
 #include "FileRipper.h"
 #include "FileSystem.h"
 #include "LinkOpener.h"
@@ -95,6 +98,11 @@ private:
     // After the last entry of a run: the closing box, and with "Clear List when done." ticked the
     // wiped entries (rows `wipedRows`, ascending) taken off the list. `notWiped`: the paths not wiped.
     void EndOfRun(const QList<int>& wipedRows, const std::vector<std::string>& notWiped);
+    // After the entry under way of a cancelled run: the cancel box, and with "Clear List when done."
+    // ticked the entries wiped before the cancel (rows `wipedRows`, ascending) taken off the list.
+    void EndOfCancelledRun(const QList<int>& wipedRows, CancelledRun run);
+    // Takes the entries at `rows` (ascending) off the list; nothing is selected after.
+    void TakeOffList(const QList<int>& rows);
     // The text of the selected entry of List1, or the empty string when none is selected.
     [[nodiscard]] QString ListText() const;
     // Every entry of List1, top to bottom: the paths, as chosen in the dialog, handed to the engine.

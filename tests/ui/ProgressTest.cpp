@@ -156,7 +156,7 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
     }
     const auto& closing = messages.shown.back();
     EXPECT_EQ(closing.prompt,
-        "Wiping was cancelled.\r\n\r\n" +
+        "Wiping was cancelled.\r\n\r\n0 of 3 File(s) have been wiped.\r\n\r\n" +
             std::string(GetParam().passFails ? "This file could not be wiped (its error report was shown) and "
                                                "may be left partly overwritten:\r\n"
                                              : "This file was left partly overwritten (3 of 44 passes) and "
@@ -194,10 +194,43 @@ TEST_F(ProgressTest, CancelOnTheLastPassOfAFileStopsBeforeTheNextEntry)
     EXPECT_EQ(Contents(second), "second");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].prompt,
-        "Wiping was cancelled.\r\n\r\nThis file was wiped before the run stopped:\r\n" + first +
-            "\r\n\r\n1 entry after it was not reached.");
+        "Wiping was cancelled.\r\n\r\n1 of 2 File(s) have been wiped.\r\n\r\n"
+        "This file was wiped before the run stopped:\r\n" +
+            first + "\r\n\r\n1 entry after it was not reached.");
     EXPECT_EQ(messages.shown[0].title, "Quellon");
     EXPECT_EQ(messages.shown[0].flags, 0x40);
+}
+
+// Entries wiped before the cancel count as wiped: the cancel box says so and, with "Clear List when
+// done." ticked, they leave the list as after a run with failures.
+TEST_F(ProgressTest, CancelCountsTheEntriesWipedBeforeIt)
+{
+    const std::string wiped = createFile("wiped.txt", "wiped");
+    const std::string under = createFile("under.txt", std::string(std::size_t{64} * 1024, 'B'));
+    const std::string after = createFile("after.txt", "after");
+    add({wiped, under, after});
+    QTest::mouseClick(child<QCheckBox>("optcls"), Qt::LeftButton);
+    int closesOfUnder = 0;
+    files.beforeClose = [&](int fd) {
+        if (PathOf(fd) == under && ++closesOfUnder == 3)
+            whenDialogUp([](QDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); });
+    };
+
+    click("Delete");
+    files.beforeClose = nullptr;
+
+    EXPECT_FALSE(Exists(wiped));
+    EXPECT_TRUE(Exists(under));
+    EXPECT_EQ(Contents(after), "after");
+    ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
+    EXPECT_EQ(messages.shown[0].prompt,
+        "Wiping was cancelled.\r\n\r\n1 of 3 File(s) have been wiped.\r\n\r\n"
+        "This file was left partly overwritten (3 of 44 passes) and was not deleted:\r\n" +
+            under +
+            "\r\n\r\n1 entry after it was not reached.\r\n\r\n"
+            "The wiped entries were taken off the list; the others stay on it.");
+    EXPECT_EQ(messages.shown[0].entries, 2) << "taken off before the box came up";
+    EXPECT_EQ(entries(), (QStringList{QString::fromStdString(under), QString::fromStdString(after)}));
 }
 
 // What the test saw of the run while it went on, sampled on the UI thread.
