@@ -54,13 +54,14 @@ named() { timeout 5 xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
 shown() { [ -n "$(named "$1")" ]; }
 info() { xwininfo -id "$1" | sed -n "s/.*$2: *//p"; }
 # find_box TITLE [SECONDS]: the newest box (or dialog) titled TITLE other than the main window;
-# "-progress" after TITLE: the progress dialog (440 pixels wide), which has the program's title too.
+# "-progress" after TITLE: the progress dialog (its window role), which has the program's title too.
 find_box() {
     local end=$((SECONDS + ${2:-15})) w
     while [ $SECONDS -lt $end ]; do
         for w in $(named "$1" | tac); do
             [ "$w" = "${win:-}" ] && continue
-            [ "$([ "$(info "$w" Width)" = 440 ] && echo -progress)" = "${3:-}" ] && { echo "$w"; return 0; }
+            [ "$(xprop -id "$w" WM_WINDOW_ROLE | grep -q '"progress"' && echo -progress)" = "${3:-}" ] &&
+                { echo "$w"; return 0; }
         done
         sleep 0.1
     done

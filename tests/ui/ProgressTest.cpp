@@ -5,6 +5,7 @@
 
 #include "RunProgress.h"
 #include "WindowFixture.h"
+#include "WipeProgressDialog.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -300,6 +301,33 @@ TEST_P(RunProgressText, WeighsByBytesAndTellsTime)
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, RunProgressText, ::testing::ValuesIn(kProgress), RowName<ProgressRow>);
+
+// The dialog is as wide as its longest line of amounts needs, in the desktop's font at any size.
+class ProgressDialogFontTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ProgressDialogFontTest, LongestAmountsFitUnclipped)
+{
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSize(GetParam());
+    QApplication::setFont(font);
+    {
+        WipeProgressDialog dialog(nullptr);
+        dialog.ShowProgress(QStringLiteral("/tmp/a.txt"), 0, 1, 44, 0.5,
+            QStringLiteral("1023.9 GiB of 1023.9 GiB, 1023.9 MiB/s, about 99 h 59 min left"));
+        dialog.show();
+        QCoreApplication::processEvents();
+        const auto* amounts = dialog.findChild<QLabel*>(QStringLiteral("amounts"));
+        ASSERT_NE(amounts, nullptr);
+        EXPECT_GE(amounts->width(), amounts->sizeHint().width()) << GetParam() << " pt";
+        if (GetParam() <= 10) {
+            EXPECT_EQ(dialog.width(), 440) << "as before at the usual sizes";
+        }
+    }
+    QApplication::setFont(before);
+}
+
+INSTANTIATE_TEST_SUITE_P(PointSizes, ProgressDialogFontTest, ::testing::Values(9, 10, 12, 14));
 
 TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
 {
