@@ -67,20 +67,21 @@ find_box() {
     done
     return 1
 }
-keys() { timeout 5 xdotool windowactivate --sync "$1" key --clearmodifiers "${@:2}" >/dev/null 2>&1; }
-click() { timeout 5 xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" click 1 >/dev/null 2>&1; }
+keys() { timeout 5 xdotool windowactivate --sync "$1" key --clearmodifiers "${@:2}" >/dev/null 2>&1 && sleep 0.2; }
+click() { timeout 5 xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" click 1 >/dev/null 2>&1 && sleep 0.2; }
 copied() { # what Ctrl+C in window $1 puts on the clipboard ("" for nothing)
-    printf '(none)' | timeout 5 xclip -selection clipboard -i -loops 1 &
-    sleep 0.2
+    printf '(none)' | xclip -quiet -selection clipboard -i >/dev/null 2>&1 &
+    local owner=$! text
+    wait_until 5 eval '[ "$(timeout 2 xclip -selection clipboard -o 2>/dev/null)" = "(none)" ]'
     keys "$1" ctrl+c
-    sleep 0.3
-    local text
+    wait_until 2 eval '[ "$(timeout 2 xclip -selection clipboard -o 2>/dev/null)" != "(none)" ]'
     text=$(timeout 5 xclip -selection clipboard -o 2>/dev/null | tr -d '\r')
-    wait $!
+    kill "$owner" 2>/dev/null
+    wait "$owner" 2>/dev/null
     [ "$text" = '(none)' ] || printf '%s' "$text"
 }
 entries() { # the list's entries, one a line, walked with the arrow keys
-    click "$win" 260 118 # the list's empty lower part
+    click "$win" 260 48 # the first entry
     keys "$win" Home
     local previous='' current
     for _ in $(seq 12); do
@@ -133,6 +134,13 @@ row_start() { # title, size, centred with its frame on the 1024x768 screen
 }
 row_close_idle() { start && close_request && ends_within 5 "the request"; }
 row_add_typed() { local f; f=$(file typed 1000); start && add "$f" && list_is "$f" && kept typed; }
+row_remove_and_clear() { # "&Remove..." with nothing selected, then on the second entry; "Clear"
+    local a b
+    a=$(file a 100) b=$(file b 100)
+    start && add "$a" "$b" && keys "$win" alt+r && box 'Nothing to delete.' && has "Select something to delete." &&
+        answer "$box" && list_is "$a" "$b" && click "$win" 260 48 && keys "$win" Down alt+r && list_is "$a" || return 1
+    add "$b" && click "$win" 261 196 && list_is && kept a && kept b
+}
 wipe_failing_middle() { # a, a read-only file, c; $1=1: "Clear List when done." ticked
     local a ro c
     a=$(file a 3000) ro=$(file ro 3000) c=$(file c 3000)
@@ -203,7 +211,7 @@ row_close_during_add_dialog() {
     start && click "$win" 213 164 && wait_until 15 shown 'File Explorer' && close_request && ends_within 5 "the request"
 }
 
-rows=(start close_idle add_typed wipe_failing_middle wipe_failing_middle_cleared cancel link_and_target
+rows=(start close_idle add_typed remove_and_clear wipe_failing_middle wipe_failing_middle_cleared cancel link_and_target
     close_during_progress close_during_error_box quit_no_then_yes close_during_quit_question close_during_add_dialog)
 [ $# -gt 0 ] && rows=("$@")
 passed=0 failed=0 table=()
