@@ -4,7 +4,8 @@
 #   ./dev.sh run      build the program and start Quellon
 #   ./dev.sh test     build everything, the tests too, and run every test
 #   ./dev.sh package  build the Debian package quellon_VERSION_amd64.deb next to this script, the
-#                     same bytes from every build of one commit (SOURCE_DATE_EPOCH: the commit's time)
+#                     same bytes from every build of one commit, whatever the umask and the build
+#                     folder (SOURCE_DATE_EPOCH: the commit's time)
 #   ./dev.sh bench    build and run the speed benchmark (see "Speed" in README.md)
 #   ./dev.sh vm       build the tests and run the VM tier (tests/vm/): Debian's own kernel under qemu
 #   ./dev.sh mutants [--changed REV] [FILE...]
@@ -14,8 +15,12 @@
 # QUELLON_WERROR=ON turns warnings into errors; BUILD_DIR picks the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")"
+# Everything built and packaged gets the modes the build gives it, whatever the caller's umask (with
+# 002 the package's folders would be group-writable).
+umask 022
 
-build_packages=(cmake g++ make pkg-config qt6-base-dev)
+# libxcb1-dev: the window reads the window manager's close requests from the X11 connection.
+build_packages=(cmake g++ make pkg-config qt6-base-dev libxcb1-dev)
 test_packages=(libgtest-dev libgmock-dev e2fsprogs btrfs-progs xfsprogs util-linux coreutils time)
 # dpkg-shlibdeps (in dpkg-dev) reads the package's dependencies from the binary; it needs `file`.
 package_packages=(dpkg-dev file)
@@ -48,6 +53,22 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
+# Installed-Size as Debian counts it (each file rounded up to whole KiB, 1 KiB for each folder or
+# link), written into the package $1: CPack adds up the sizes the build's file system gives the
+# folders (4 KiB each on ext4, less on tmpfs), so the number would change with the build folder.
+set_installed_size() {
+    local root size
+    root=$(mktemp -d)
+    chmod 755 "$root"
+    dpkg-deb -R "$1" "$root"
+    size=$(cd "$root" && find . -mindepth 1 -path ./DEBIAN -prune -o -printf '%y %s\n' |
+        awk '$1 == "f" { kib += int(($2 + 1023) / 1024); next } { kib += 1 } END { print kib }')
+    sed -i "s/^Installed-Size: .*/Installed-Size: $size/" "$root/DEBIAN/control"
+    find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+    dpkg-deb --root-owner-group -Zgzip --build "$root" "$1" >/dev/null
+    rm -rf "$root"
+}
+
 # build ON|OFF [ON|OFF]: configures and builds, with or without the tests (and the VM tier's).
 build() {
     local dir=${BUILD_DIR:-build}
@@ -75,6 +96,7 @@ package)
     rm -f "$dir"/quellon_*.deb
     (cd "$dir" && cpack -G DEB)
     for deb in "$dir"/quellon_*.deb; do
+        set_installed_size "$deb"
         mv -f "$deb" .
         echo "Built ${deb##*/}; install it with: sudo apt install ./${deb##*/}"
     done

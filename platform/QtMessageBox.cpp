@@ -5,8 +5,11 @@
 #include "QtMessageBox.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
@@ -37,6 +40,7 @@ QMessageBox::Icon IconFor(int flags)
 // QMessageBox wraps its text at about 500 pixels, but every prompt here breaks its own lines: the
 // error report is five lines, one of them naming a path. This box lays each line out whole and
 // grows as wide as that takes, up to the width of the screen; only a line longer than that wraps.
+// Ctrl+C copies the box's text, as it reads, to the clipboard (to paste a report into an email).
 class LineKeepingBox final : public QMessageBox {
 public:
     explicit LineKeepingBox(QWidget* parent) : QMessageBox(parent) {}
@@ -55,6 +59,16 @@ protected:
     {
         QMessageBox::showEvent(event);
         fitLines(true);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Copy)) {
+            QGuiApplication::clipboard()->setText(text());
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
     }
 
 private:

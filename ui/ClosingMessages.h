@@ -31,10 +31,22 @@ inline constexpr std::size_t kNamedNotWiped = 10;
 [[nodiscard]] std::string NotAllWipedText(
     int wiped, int entries, const std::vector<std::string>& notWiped, bool clearedWiped);
 
-// The closing message of a cancelled run: what became of the entry under way, `path`, and how many
-// entries after it were never started. `passesReached` is the last pass the engine told of (for a
-// cancelled file, the last one finished).
-[[nodiscard]] std::string CancelledText(
-    const std::string& path, WipeOutcome outcome, int passesReached, int notReached);
+// A run that was cancelled: the entry under way, `path`, and how it ended; `passesReached` is the
+// last pass the engine told of (for a cancelled file, the last one finished). `wiped` of `entries`
+// were wiped (the one under way included, if it was), `notReached` entries after it never started,
+// and with `clearedWiped` the wiped entries left the list.
+struct CancelledRun {
+    std::string path;
+    WipeOutcome outcome = WipeOutcome::Cancelled;
+    int passesReached = 0;
+    int wiped = 0;
+    int entries = 0;
+    int notReached = 0;
+    bool clearedWiped = false;
+};
+
+// The closing message of a cancelled run: how many entries were wiped, what became of the one under
+// way and how many after it were not reached.
+[[nodiscard]] std::string CancelledText(const CancelledRun& run);
 
 } // namespace quellon

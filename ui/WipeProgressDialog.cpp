@@ -19,8 +19,10 @@
 namespace quellon {
 
 namespace {
-constexpr int kWidth = 440;
+constexpr int kWidth = 440; // at least; wider where the font needs it
 constexpr int kSteps = 1000;
+// The longest line of amounts a run can show, which must fit in the dialog.
+constexpr const char* kLongestAmounts = "1023.9 GiB of 1023.9 GiB, 1023.9 MiB/s, about 99 h 59 min left";
 } // namespace
 
 WipeProgressDialog::WipeProgressDialog(QWidget* parent)
@@ -29,7 +31,7 @@ WipeProgressDialog::WipeProgressDialog(QWidget* parent)
     setObjectName(QStringLiteral("WipeProgress"));
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
     setWindowModality(Qt::ApplicationModal);
-    setFixedWidth(kWidth);
+    setWindowRole(QStringLiteral("progress")); // how the window system tells it from the message boxes
 
     file_ = new QLabel(this);
     file_->setObjectName(QStringLiteral("entry"));
@@ -59,6 +61,9 @@ WipeProgressDialog::WipeProgressDialog(QWidget* parent)
     layout->addWidget(overall_);
     layout->addWidget(amounts_);
     layout->addLayout(buttons);
+    const QMargins margins = layout->contentsMargins();
+    setFixedWidth(std::max(kWidth,
+        amounts_->fontMetrics().horizontalAdvance(QLatin1String(kLongestAmounts)) + margins.left() + margins.right()));
 }
 
 void WipeProgressDialog::ShowProgress(
@@ -68,7 +73,7 @@ void WipeProgressDialog::ShowProgress(
     if (path != fullPath_) {
         fullPath_ = path;
         path_->setText(
-            fontMetrics().elidedText(path, Qt::ElideMiddle, kWidth - 2 * layout()->contentsMargins().left()));
+            fontMetrics().elidedText(path, Qt::ElideMiddle, width() - 2 * layout()->contentsMargins().left()));
         path_->setToolTip(path);
     }
     pass = std::clamp(pass, 1, FileRipper::kPasses);

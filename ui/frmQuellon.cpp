@@ -14,20 +14,26 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace quellon {
 
@@ -35,6 +41,10 @@ namespace {
 
 // Where an entry of List1 keeps its path's bytes, as the open-file dialog gave them.
 constexpr int kPathRole = Qt::UserRole;
+
+// How often, and how far apart, the window looks for its frame after it is first shown.
+constexpr int kPlacingLooks = 20;
+constexpr int kPlacingLookMs = 50;
 
 // The window is laid out in twips; 15 twips make one device-independent pixel.
 constexpr int kTwipsPerPixel = 15;
@@ -69,6 +79,25 @@ QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& caption, co
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setText(caption);
     return label;
+}
+
+// A file, whatever path leads to it: the device it is on and its inode number.
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+// The file `path` leads to now, through every link; none when it leads to nothing.
+std::optional<FileIdentity> IdentityOf(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{status.st_dev, status.st_ino};
+}
+
+// Whether `path` leads to nothing at all now (a link whose file is gone leads nowhere too).
+bool LeadsNowhere(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) != 0 && errno == ENOENT;
 }
 
 // While it lives, notes in `requested` every request to close `window`, and lets the request go on
@@ -215,11 +244,40 @@ void frmQuellon::KeepOnScreen()
     const QScreen* shownOn = screen();
     if (shownOn == nullptr)
         return;
-    const QRect available = shownOn->availableGeometry();
     const QRect frame = frameGeometry();
+    // Until the window manager has framed the window, its frame is not known: look again shortly.
+    if (!centred_ && frame == geometry() && ++placingLooks_ < kPlacingLooks) {
+        QTimer::singleShot(kPlacingLookMs, this, &frmQuellon::KeepOnScreen);
+        return;
+    }
+    const QRect available = shownOn->availableGeometry();
     const QPoint placed = CentredOnScreen(available, frame.size());
-    if (!available.contains(frame) && frame.topLeft() != placed)
+    // The first time, the frame is centred wherever the window manager put it (it may place the
+    // frame where the window itself was asked to be); after that the window is only kept on screen.
+    if (frame.topLeft() != placed && (!centred_ || !available.contains(frame)))
         move(placed);
+    centred_ = true;
+}
+
+bool frmQuellon::WindowManagerCloseRequest()
+{
+    if (runUnderWay_) {
+        closeRequested_ = true;
+        return true;
+    }
+    if (QApplication::activeModalWidget() == nullptr)
+        return false; // nothing blocks the window: Qt closes it as usual
+    // A box or the open-file dialog is up, and it would keep the request from the window. The window
+    // closes now, and every loop of the thread ends, the box's and the dialog's included (they come
+    // back as cancelled), so the program ends as it would have without them.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            close();
+            QCoreApplication::exit(0);
+        },
+        Qt::QueuedConnection);
+    return true;
 }
 
 void frmQuellon::Form_Load()
@@ -296,7 +354,9 @@ void frmQuellon::Delete_Click()
         return;
     }
     closeRequested_ = false;
+    runUnderWay_ = true;
     WipeQueue(QueuePaths());
+    runUnderWay_ = false;
     // A close request that came during the run was ignored then; now that the run and its closing
     // box are over, the window closes as it would have, without a question.
     if (closeRequested_)
@@ -308,16 +368,23 @@ void frmQuellon::WipeQueue(const std::vector<std::string>& paths)
     WipeRun run(*this, *Ripper, engineMessages_, paths);
     const CloseRequestWatch closeWatch(*this, closeRequested_); // after `run`: it must see the request first
     const int entries = static_cast<int>(paths.size());
-    // Paths wiped in this run: a later entry with the same path is done already and counts as wiped
-    // without being touched again.
+    // A later entry with the path of one wiped in this run, or one that leads nowhere now but led
+    // before the run to a file wiped in it (another path to it, through a link or a linked folder),
+    // is done already: it counts as wiped without being touched again.
+    std::vector<std::optional<FileIdentity>> identities;
+    identities.reserve(paths.size());
+    for (const std::string& path : paths)
+        identities.push_back(IdentityOf(path));
     std::set<std::string> wipedPaths;
+    std::set<FileIdentity> wipedFiles;
     QList<int> wipedRows;
     std::vector<std::string> notWiped;
     for (int row = 0; row < entries; ++row) {
         const std::string& path = paths[static_cast<std::size_t>(row)];
+        const std::optional<FileIdentity>& identity = identities[static_cast<std::size_t>(row)];
         // The entry being wiped is always the selected one, so the selection walks down the list.
         List1->setCurrentRow(row);
-        if (wipedPaths.count(path) > 0) {
+        if (wipedPaths.count(path) > 0 || (identity && wipedFiles.count(*identity) > 0 && LeadsNowhere(path))) {
             wipedRows.append(row);
             continue;
         }
@@ -327,6 +394,8 @@ void frmQuellon::WipeQueue(const std::vector<std::string>& paths)
             ShowErrorReport(engineMessages_, *error);
         if (outcome == WipeOutcome::Wiped) {
             wipedPaths.insert(path);
+            if (identity)
+                wipedFiles.insert(*identity);
             wipedRows.append(row);
         } else if (outcome == WipeOutcome::Failed) {
             notWiped.push_back(path);
@@ -337,13 +406,29 @@ void frmQuellon::WipeQueue(const std::vector<std::string>& paths)
         if (outcome == WipeOutcome::Cancelled ||
             (run.CancelRequested() && (notReached > 0 || outcome != WipeOutcome::Wiped))) {
             run.Finish();
-            messages_.Show(
-                CancelledText(path, outcome, run.PassesDone(), notReached), MB_ICONINFORMATION, kApplicationTitle);
+            EndOfCancelledRun(wipedRows,
+                {path, outcome, run.PassesDone(), static_cast<int>(wipedRows.size()), entries, notReached, false});
             return;
         }
     }
     run.Finish();
     EndOfRun(wipedRows, notWiped);
+}
+
+void frmQuellon::TakeOffList(const QList<int>& rows)
+{
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row)
+        delete List1->takeItem(*row);
+    List1->clearSelection();
+}
+
+void frmQuellon::EndOfCancelledRun(const QList<int>& wipedRows, CancelledRun run)
+{
+    // As after a run with failures: the wiped entries leave the list, the others stay to be done.
+    run.clearedWiped = optcls->isChecked() && !wipedRows.isEmpty();
+    if (run.clearedWiped)
+        TakeOffList(wipedRows);
+    messages_.Show(CancelledText(run), MB_ICONINFORMATION, kApplicationTitle);
 }
 
 void frmQuellon::EndOfRun(const QList<int>& wipedRows, const std::vector<std::string>& notWiped)
@@ -358,11 +443,8 @@ void frmQuellon::EndOfRun(const QList<int>& wipedRows, const std::vector<std::st
     // Only what was wiped leaves the list, so that the list shows what is left to do.
     const int entries = List1->count();
     const bool clearWiped = optcls->isChecked();
-    if (clearWiped) {
-        for (auto row = wipedRows.crbegin(); row != wipedRows.crend(); ++row)
-            delete List1->takeItem(*row);
-        List1->clearSelection();
-    }
+    if (clearWiped)
+        TakeOffList(wipedRows);
     messages_.Show(NotAllWipedText(static_cast<int>(wipedRows.size()), entries, notWiped, clearWiped),
         MB_ICONEXCLAMATION, kRunDoneTitle);
 }

@@ -13,17 +13,20 @@
 // "&Remove..." (Remove_Click) takes out the selected entry, "Clear" (CLEARbtn_Click) empties the
 // list; none of them touches a file. "&Wipe All" (Delete_Click) selects each entry in turn, top to
 // bottom, and hands its path to Ripper, which overwrites and deletes the file or shows the error
-// report itself; an entry whose path was already wiped earlier in the same run counts as wiped
-// without being touched again. When every entry was wiped, the run empties the list if optcls is
-// ticked and says so; otherwise it says how many were wiped, names those that were not and, with
-// optcls ticked, takes only the wiped entries off the list (the texts are in ClosingMessages).
+// report itself; an entry whose file was already wiped earlier in the same run counts as wiped
+// without being touched again: the same path, or another path that led to the same file (device
+// and inode) before the run and leads nowhere now. When every entry was wiped, the run empties the
+// list if optcls is ticked and says so; otherwise, and after a cancel too, it says how many were
+// wiped, names those that were not and, with optcls ticked, takes only the wiped entries off the
+// list (the texts are in ClosingMessages).
 //
 // While a run wipes, the engine works on a worker thread and the window keeps repainting but takes
 // no input; a run that lasts more than half a second shows a modal progress dialog whose Cancel
 // stops the run after the pass under way (WipeRun). The engine's error reports still come up on the
-// UI thread, one modal box at a time. A close request from the window manager during a run is
-// ignored then but remembered: once the run has ended, after its closing box, the window closes
-// without a question.
+// UI thread, one modal box at a time. A close request from the window manager during a run (the
+// progress dialog, an error report or the closing box up, or none of them) is ignored then but
+// remembered: once the run has ended, after its closing box, the window closes without a question.
+// At any other time it closes the window at once, also while a box or the open-file dialog is up.
 //
 // The window fits the desktop it runs on (WindowLook: fonts, colours, icon and picture, what screen
 // readers are told), and is centred but never placed with its title bar off the screen.
@@ -32,6 +35,7 @@
 // WindowServices, so tests put recording fakes in their place. Every handler runs on the UI thread;
 // every box and dialog is modal, so no handler starts while another is still running.
 
+#include "ClosingMessages.h"
 #include "FileRipper.h"
 #include "FileSystem.h"
 #include "LinkOpener.h"
@@ -39,6 +43,7 @@
 #include "OpenFileDialog.h"
 #include "UiThreadMessageBox.h"
 #include "WindowLook.h"
+#include "WindowManagerClose.h"
 
 #include <QList>
 #include <QWidget>
@@ -93,6 +98,11 @@ private:
     // After the last entry of a run: the closing box, and with "Clear List when done." ticked the
     // wiped entries (rows `wipedRows`, ascending) taken off the list. `notWiped`: the paths not wiped.
     void EndOfRun(const QList<int>& wipedRows, const std::vector<std::string>& notWiped);
+    // After the entry under way of a cancelled run: the cancel box, and with "Clear List when done."
+    // ticked the entries wiped before the cancel (rows `wipedRows`, ascending) taken off the list.
+    void EndOfCancelledRun(const QList<int>& wipedRows, CancelledRun run);
+    // Takes the entries at `rows` (ascending) off the list; nothing is selected after.
+    void TakeOffList(const QList<int>& rows);
     // The text of the selected entry of List1, or the empty string when none is selected.
     [[nodiscard]] QString ListText() const;
     // Every entry of List1, top to bottom: the paths, as chosen in the dialog, handed to the engine.
@@ -108,6 +118,9 @@ private:
     void WireHandlers();
     // Keeps the title bar on the screen once the window manager has framed the window.
     void KeepOnScreen();
+    // A close request from the window manager, seen before Qt: true when it is handled here (during
+    // a run, or with a box or dialog up, which would make Qt drop it).
+    bool WindowManagerCloseRequest();
 
     MessageBox& messages_;
     UiThreadMessageBox engineMessages_; // what Ripper reports through, from its worker thread
@@ -116,6 +129,10 @@ private:
     FileSystem& files_;
     std::unique_ptr<FileRipper> Ripper;
     bool closeRequested_ = false; // a close request came during the run under way
+    bool centred_ = false;        // centred with its window manager's frame, once, when first shown
+    int placingLooks_ = 0;        // looks for that frame so far
+    bool runUnderWay_ = false;    // from Wipe All to the answer to the run's closing box
+    WindowManagerClose windowManagerClose_{*this, [this] { return WindowManagerCloseRequest(); }};
 
     QLabel* Label1 = nullptr;
     QListWidget* List1 = nullptr;

@@ -5,6 +5,7 @@
 
 #include "RunProgress.h"
 #include "WindowFixture.h"
+#include "WipeProgressDialog.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -156,7 +157,7 @@ TEST_P(CancelTest, StopsAfterThePassUnderWayAndLeavesTheRestUntouched)
     }
     const auto& closing = messages.shown.back();
     EXPECT_EQ(closing.prompt,
-        "Wiping was cancelled.\r\n\r\n" +
+        "Wiping was cancelled.\r\n\r\n0 of 3 File(s) have been wiped.\r\n\r\n" +
             std::string(GetParam().passFails ? "This file could not be wiped (its error report was shown) and "
                                                "may be left partly overwritten:\r\n"
                                              : "This file was left partly overwritten (3 of 44 passes) and "
@@ -194,10 +195,43 @@ TEST_F(ProgressTest, CancelOnTheLastPassOfAFileStopsBeforeTheNextEntry)
     EXPECT_EQ(Contents(second), "second");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].prompt,
-        "Wiping was cancelled.\r\n\r\nThis file was wiped before the run stopped:\r\n" + first +
-            "\r\n\r\n1 entry after it was not reached.");
+        "Wiping was cancelled.\r\n\r\n1 of 2 File(s) have been wiped.\r\n\r\n"
+        "This file was wiped before the run stopped:\r\n" +
+            first + "\r\n\r\n1 entry after it was not reached.");
     EXPECT_EQ(messages.shown[0].title, "Quellon");
     EXPECT_EQ(messages.shown[0].flags, 0x40);
+}
+
+// Entries wiped before the cancel count as wiped: the cancel box says so and, with "Clear List when
+// done." ticked, they leave the list as after a run with failures.
+TEST_F(ProgressTest, CancelCountsTheEntriesWipedBeforeIt)
+{
+    const std::string wiped = createFile("wiped.txt", "wiped");
+    const std::string under = createFile("under.txt", std::string(std::size_t{64} * 1024, 'B'));
+    const std::string after = createFile("after.txt", "after");
+    add({wiped, under, after});
+    QTest::mouseClick(child<QCheckBox>("optcls"), Qt::LeftButton);
+    int closesOfUnder = 0;
+    files.beforeClose = [&](int fd) {
+        if (PathOf(fd) == under && ++closesOfUnder == 3)
+            whenDialogUp([](QDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); });
+    };
+
+    click("Delete");
+    files.beforeClose = nullptr;
+
+    EXPECT_FALSE(Exists(wiped));
+    EXPECT_TRUE(Exists(under));
+    EXPECT_EQ(Contents(after), "after");
+    ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
+    EXPECT_EQ(messages.shown[0].prompt,
+        "Wiping was cancelled.\r\n\r\n1 of 3 File(s) have been wiped.\r\n\r\n"
+        "This file was left partly overwritten (3 of 44 passes) and was not deleted:\r\n" +
+            under +
+            "\r\n\r\n1 entry after it was not reached.\r\n\r\n"
+            "The wiped entries were taken off the list; the others stay on it.");
+    EXPECT_EQ(messages.shown[0].entries, 2) << "taken off before the box came up";
+    EXPECT_EQ(entries(), (QStringList{QString::fromStdString(under), QString::fromStdString(after)}));
 }
 
 // What the test saw of the run while it went on, sampled on the UI thread.
@@ -267,6 +301,33 @@ TEST_P(RunProgressText, WeighsByBytesAndTellsTime)
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, RunProgressText, ::testing::ValuesIn(kProgress), RowName<ProgressRow>);
+
+// The dialog is as wide as its longest line of amounts needs, in the desktop's font at any size.
+class ProgressDialogFontTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ProgressDialogFontTest, LongestAmountsFitUnclipped)
+{
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSize(GetParam());
+    QApplication::setFont(font);
+    {
+        WipeProgressDialog dialog(nullptr);
+        dialog.ShowProgress(QStringLiteral("/tmp/a.txt"), 0, 1, 44, 0.5,
+            QStringLiteral("1023.9 GiB of 1023.9 GiB, 1023.9 MiB/s, about 99 h 59 min left"));
+        dialog.show();
+        QCoreApplication::processEvents();
+        const auto* amounts = dialog.findChild<QLabel*>(QStringLiteral("amounts"));
+        ASSERT_NE(amounts, nullptr);
+        EXPECT_GE(amounts->width(), amounts->sizeHint().width()) << GetParam() << " pt";
+        if (GetParam() <= 10) {
+            EXPECT_EQ(dialog.width(), 440) << "as before at the usual sizes";
+        }
+    }
+    QApplication::setFont(before);
+}
+
+INSTANTIATE_TEST_SUITE_P(PointSizes, ProgressDialogFontTest, ::testing::Values(9, 10, 12, 14));
 
 TEST_F(ProgressTest, LongRunShowsProgressWhileTheWindowTakesNoInput)
 {

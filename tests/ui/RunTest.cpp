@@ -13,6 +13,9 @@
 #include <QListWidget>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <string>
 #include <utility>
@@ -209,6 +212,43 @@ TEST_F(WipeAllTest, SamePathTwiceInOneRunIsWipedOnceWithoutReport)
     EXPECT_EQ(messages.shown[0].prompt, kDone);
     EXPECT_EQ(selectedRow(), 2);
 }
+
+// Two entries that lead to one file: the first wipes it, the second counts as wiped untouched.
+struct OtherPathRow {
+    const char* name;
+    const char* first;  // the entries, relative to the test's folder, which holds the file "f" and
+    const char* second; // the link "link" to it and the link "dir" to the folder itself
+    bool linkLeft;      // "link" is still there after the run (wiped through, it is removed)
+};
+
+const OtherPathRow kOtherPaths[] = {
+    {"DotSlashBesideThePath", "f", "./f", true},
+    {"LinkThenItsTarget", "link", "f", false},
+    {"TargetThenItsLink", "f", "link", true}, // leading nowhere: nothing else about it changes
+    {"ThroughALinkedFolder", "f", "dir/f", true},
+};
+
+class OtherPathTest : public WipeAllTest, public ::testing::WithParamInterface<OtherPathRow> {};
+
+TEST_P(OtherPathTest, SecondEntryToAWipedFileCountsAsWiped)
+{
+    const std::string file = createFile("f", "secret");
+    ASSERT_EQ(::symlink(file.c_str(), pathFor("link").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().toStdString().c_str(), pathFor("dir").c_str()), 0);
+    const std::string other = createFile("other", "other");
+    add({pathFor(GetParam().first), pathFor(GetParam().second), other});
+
+    click("Delete");
+
+    EXPECT_FALSE(Exists(file));
+    EXPECT_FALSE(Exists(other));
+    ASSERT_EQ(messages.shown.size(), 1u) << messages.Prompts();
+    EXPECT_EQ(messages.shown[0].prompt, kDone);
+    struct stat status {};
+    EXPECT_EQ(::lstat(pathFor("link").c_str(), &status) == 0, GetParam().linkLeft);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneRun, OtherPathTest, ::testing::ValuesIn(kOtherPaths), RowName<OtherPathRow>);
 
 TEST_F(WipeAllTest, FileThatCannotBeDeletedIsReportedAndTheRunGoesOn)
 {
