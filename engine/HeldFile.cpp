@@ -167,13 +167,13 @@ void HeldFile::removeLeftovers()
 bool HeldFile::isLeftover(const std::string& name)
 {
     const int fd = files_.OpenAt(folder_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
     struct stat st {};
     std::array<char, 3> bytes{};
-    const bool leftover = files_.Stat(fd, st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_size == 2 &&
-        files_.ReadAt(fd, bytes.data(), bytes.size(), 0) == 2 && bytes[0] == '\r' && bytes[1] == '\n';
-    static_cast<void>(files_.Close(fd));
+    const bool leftover = fd >= 0 && files_.Stat(fd, st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+        st.st_size == 2 && files_.ReadAt(fd, bytes.data(), bytes.size(), 0) == 2 && bytes[0] == '\r' &&
+        bytes[1] == '\n';
+    if (fd >= 0)
+        static_cast<void>(files_.Close(fd));
     return leftover;
 }
 

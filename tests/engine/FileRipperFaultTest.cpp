@@ -203,10 +203,10 @@ TEST_P(WipeRace, EndsInTrueSuccessOrOneReportWithTheFileKept)
     if (expected && expected->name == "TARGET")
         expected->name = fs::canonical(dir.path()).string() + "/a/target";
     EXPECT_EQ(stopped, expected);
-    // Only the removal of a link comes after its file was deleted.
+    // Only the removal of a link and the flush of the delete come after the file was deleted.
     if (c.stopped) {
-        EXPECT_EQ(files.count(FsCall::Unlink), c.stopped->stop == Stop::LinkReplaced ? 1 : 0)
-            << "nothing may be deleted";
+        const bool afterTheDelete = c.stopped->stop == Stop::LinkReplaced || c.stopped->call == Call::FlushFolder;
+        EXPECT_EQ(files.count(FsCall::Unlink), afterTheDelete ? 1 : 0) << "nothing may be deleted";
     }
     if (c.verify)
         c.verify(files, dir, path);
@@ -623,6 +623,36 @@ INSTANTIATE_TEST_SUITE_P(
                  [](FaultyFileSystem&, const TempDir&, const std::string& path) {
                      EXPECT_EQ(readFile(path + ".moved"), "\r\n");
                  }},
+        // Direct reads refused half-way, and the cache cannot then be dropped: not read back.
+        RaceCase{"read_back_falls_back_to_the_cache_and_cannot_drop_it", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Read, 1, EINVAL});
+                     files.failOn({FsCall::DropCache, 1, EIO});
+                 },
+                 StopReason{.stop = Stop::CallFailed,
+                     .call = Call::ReadBack,
+                     .err = EIO,
+                     .when = kAfter,
+                     .left = Left::FullLengthNotReadBack},
+                 keptOverwritten},
+        // A folder that may be searched but not read cannot be opened to be flushed: the file's own
+        // inode is flushed after the delete instead, through a descriptor of its own.
+        RaceCase{"in_a_folder_that_may_be_searched_but_not_read", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::OpenFolder, 1, EACCES});
+                 },
+                 std::nullopt,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string& path) {
+                     EXPECT_FALSE(fs::exists(path));
+                     EXPECT_EQ(files.count(FsCall::SyncFolder), 1);
+                     EXPECT_EQ(files.count(FsCall::Open), kPasses + 1);
+                 }},
+        RaceCase{"in_such_a_folder_the_file_cannot_be_opened_to_flush_the_delete", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::OpenFolder, 1, EACCES});
+                     files.failOn({FsCall::Open, kPasses + 1, EMFILE});
+                 },
+                 StopReason{.stop = Stop::CallFailed, .call = Call::FlushFolder, .err = EMFILE, .when = kAfter}},
         RaceCase{"link_not_readable_through_its_descriptor", kSmall,
                  asALink([](FaultyFileSystem& files) { files.failOn({FsCall::ReadLink, 1, EIO}); }),
                  Failed(Call::FollowLink, EIO)},
