@@ -51,8 +51,9 @@ std::optional<StopReason> refusalBeforeOpening(const FileFacts& facts)
         return StopReason{.stop = Stop::MountPoint};
     if (named.st_nlink > 1)
         return StopReason{.stop = Stop::HardLinks, .found = static_cast<std::uint64_t>(named.st_nlink) - 1};
+    // `found` 1: not writable for this user only (the file's permissions, another owner).
     if (!facts.writable)
-        return StopReason{.stop = Stop::ReadOnly};
+        return StopReason{.stop = Stop::ReadOnly, .found = 1};
     return std::nullopt;
 }
 

@@ -23,7 +23,7 @@ enum class Stop {
     OutOfReach,       // storage where an overwrite cannot reach the old data (`reach`, `name`)
     MountPoint,       // something is mounted on it
     HardLinks,        // it has `found` other names
-    ReadOnly,         // it has no write permission
+    ReadOnly,         // it has no write permission bits; `found` 1: this user may not write it
     InUse,            // another program has it open (before the passes, or before `when.pass`);
                       // `name` not empty: Quellon itself has it open as that stream ("standard input")
     NoSpaceForHoles,  // a sparse file whose holes need `expected` bytes; `found` are free

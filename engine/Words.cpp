@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace quellon {
 namespace {
@@ -18,8 +19,9 @@ namespace {
 // What to do about a refusal, where there is one thing to do.
 constexpr const char* kCloseItFirst = " Close it in the other program and wipe it again.";
 constexpr const char* kMakeItWritable = " Make it writable first if you mean to wipe it.";
-constexpr const char* kSeeTheReadme = " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";
-constexpr const char* kOneFileAtATime = " Quellon wipes files, one at a time.";
+constexpr const char* kMakeItWritableForYou = " Make it writable for you first if you mean to wipe it.";
+constexpr const char* kSeeWhatItRefuses = " See WHAT IT REFUSES in `man quellon`.";
+constexpr const char* kAddTheFilesInIt = " To wipe the files in it, add them to the list one by one.";
 constexpr const char* kOldContentMayRemain = " Its old content may remain, for example in free space.";
 
 std::string quoted(const std::string& path)
@@ -197,14 +199,16 @@ std::string refusalText(const StopReason& reason)
     case Stop::NotRegular: return "is not a regular file";
     case Stop::KernelInterface: return "is a kernel interface (" + reason.name + "), not stored data";
     case Stop::OutOfReach: return outOfReach(reason.reach, reason.name);
-    case Stop::MountPoint: return "is a mount point: it cannot be deleted while something is mounted on it";
+    case Stop::MountPoint:
+        return "is a mount point: what is seen under its name is the content of what is mounted there, and "
+               "wiping it would destroy that content at its source";
     case Stop::HardLinks: {
         const bool one = reason.found == 1;
         return "has " + number(reason.found) + (one ? " other name (hard link)" : " other names (hard links)") +
             " sharing its content: wiping it would destroy that content under " +
             (one ? "the other name" : "the other names") + " too";
     }
-    case Stop::ReadOnly: return "is read-only";
+    case Stop::ReadOnly: return reason.found == 1 ? "is a file you may not write to" : "is read-only";
     case Stop::InUse:
         return reason.name.empty() ? "is open in another program" : "is open in Quellon itself, as its " + reason.name;
     case Stop::NoSpaceForHoles:
@@ -232,13 +236,13 @@ std::string refusalText(const StopReason& reason)
 }
 
 // What to do about a refusal, where there is one thing to do.
-const char* refusalAdvice(Stop stop)
+const char* refusalAdvice(const StopReason& reason)
 {
-    switch (stop) {
+    switch (reason.stop) {
     case Stop::Folder:
-    case Stop::LinkToFolder: return kOneFileAtATime;
-    case Stop::OutOfReach: return kSeeTheReadme;
-    case Stop::ReadOnly: return kMakeItWritable;
+    case Stop::LinkToFolder: return kAddTheFilesInIt;
+    case Stop::OutOfReach: return kSeeWhatItRefuses;
+    case Stop::ReadOnly: return reason.found == 1 ? kMakeItWritableForYou : kMakeItWritable;
     case Stop::InUse: return kCloseItFirst;
     case Stop::Missing:
     case Stop::LinkToMissing:
@@ -269,7 +273,7 @@ const char* refusalAdvice(Stop stop)
 // A file that was not touched: the path, why, and what to do about it.
 std::string refusal(const StopReason& reason, const std::string& p)
 {
-    return p + " " + refusalText(reason) + ", so it was not wiped." + refusalAdvice(reason.stop);
+    return p + " " + refusalText(reason) + ", so it was not wiped." + refusalAdvice(reason);
 }
 
 // The report's error number for a reason that is not a failed call.
@@ -415,7 +419,11 @@ std::string description(const StopReason& reason, const std::string& p)
 ErrorInfo ReportFor(const StopReason& reason, const std::string& path)
 {
     const int err = reason.stop == Stop::CallFailed ? reason.err : numberFor(reason.stop);
-    return ErrorInfo{err, description(reason, quoted(path)), kWipeSource};
+    // One rule for every report: whole sentences, the last one ended by a full stop too.
+    std::string words = description(reason, quoted(path));
+    if (!words.ends_with('.'))
+        words += '.';
+    return ErrorInfo{err, std::move(words), kWipeSource};
 }
 
 } // namespace quellon

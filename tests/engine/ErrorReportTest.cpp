@@ -62,7 +62,7 @@ TEST_P(Words, AreByteForByte)
 }
 
 const std::string kNotWiped = ", so it was not wiped.";
-const std::string kSeeTheReadme = kNotWiped + " See \u201cWhat Quellon can and cannot wipe\u201d in the README.";
+const std::string kSeeWhatItRefuses = kNotWiped + " See WHAT IT REFUSES in `man quellon`.";
 const std::string kStopped =
     ", so the wipe stopped and the file was not deleted. Its old content may remain, for example in free space.";
 const std::string kOverwritten = ". Its content was already overwritten 44 times; ";
@@ -96,9 +96,10 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
         WordsCase{"link_to_nothing", {.stop = Stop::LinkToMissing, .name = "nowhere"}, ENOENT,
             "\"P\" is a link to \"nowhere\" which does not exist, so nothing was wiped."},
         WordsCase{"folder", {.stop = Stop::Folder}, EISDIR,
-            "\"P\" is a folder, so it was not wiped. Quellon wipes files, one at a time."},
+            "\"P\" is a folder, so it was not wiped. To wipe the files in it, add them to the list one by one."},
         WordsCase{"link_to_a_folder", {.stop = Stop::LinkToFolder, .name = "/srv/d"}, EISDIR,
-            "\"P\" is a link to the folder \"/srv/d\", so it was not wiped. Quellon wipes files, one at a time."},
+            "\"P\" is a link to the folder \"/srv/d\", so it was not wiped. To wipe the files in it, add them to the "
+            "list one by one."},
         WordsCase{"link_to_a_device", {.stop = Stop::LinkToNonRegular, .name = "/dev/null"}, EINVAL,
             "\"P\" is a link to \"/dev/null\", which is not a regular file" + kNotWiped},
         WordsCase{"link_not_followed", {.stop = Stop::LinkNotFollowed}, EACCES,
@@ -108,47 +109,51 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
         WordsCase{"kernel_interface", {.stop = Stop::KernelInterface, .name = "sysfs"}, EINVAL,
             "\"P\" is a kernel interface (sysfs), not stored data" + kNotWiped},
         WordsCase{"copy_on_write", outOfReach(Reach::CopyOnWrite, "btrfs"), EOPNOTSUPP,
-            "\"P\" is on a copy-on-write file system (btrfs): overwriting cannot reach its old data" + kSeeTheReadme},
+            "\"P\" is on a copy-on-write file system (btrfs): overwriting cannot reach its old data" +
+                kSeeWhatItRefuses},
         WordsCase{"log_structured", outOfReach(Reach::LogStructured, "f2fs"), EOPNOTSUPP,
-            "\"P\" is on a log-structured file system (f2fs): overwriting cannot reach its old data" + kSeeTheReadme},
+            "\"P\" is on a log-structured file system (f2fs): overwriting cannot reach its old data" +
+                kSeeWhatItRefuses},
         WordsCase{"network", outOfReach(Reach::Network, "nfs4"), EOPNOTSUPP,
             "\"P\" is on a network file system (nfs4): its data is stored on another machine, out of reach of an "
             "overwrite" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"fuse", outOfReach(Reach::Fuse, "fuse.sshfs"), EOPNOTSUPP,
             "\"P\" is on a FUSE file system (fuse.sshfs): the program behind it decides where its data is stored, so "
             "an overwrite cannot be shown to reach it" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"overlay", outOfReach(Reach::Overlay, "overlay"), EOPNOTSUPP,
             "\"P\" is on an overlay file system (overlay): its old data may sit on a lower layer that overwriting "
             "cannot reach" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"stacked", outOfReach(Reach::Stacked, "ecryptfs"), EOPNOTSUPP,
             "\"P\" is on a stacked file system (ecryptfs): its data is stored on another file system, out of sight of "
             "an overwrite" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"journalled_data", outOfReach(Reach::JournalledData, "ext4"), EOPNOTSUPP,
             "\"P\" is on a file system that journals file data (ext4, data=journal): the journal keeps copies of old "
             "data that overwriting cannot reach" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"journalled_data_of_an_unnamed_file_system", outOfReach(Reach::JournalledData), EOPNOTSUPP,
             "\"P\" is on a file system that journals file data (data=journal): the journal keeps copies of old data "
             "that overwriting cannot reach" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"journal_data_attribute", outOfReach(Reach::JournalAttribute), EOPNOTSUPP,
             "\"P\" has the journal-data attribute (chattr +j): the journal keeps copies of its old data that "
             "overwriting cannot reach" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"inline_data", outOfReach(Reach::InlineData), EOPNOTSUPP,
             "\"P\" keeps its data inside the file system's metadata (inline data): copies of it stay where "
             "overwriting cannot reach, such as the journal" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"shared_extents", outOfReach(Reach::SharedExtents), EOPNOTSUPP,
             "\"P\" shares its blocks with another file (a reflinked copy or a snapshot): overwriting would give it "
             "new blocks and leave the old data in the shared ones" +
-                kSeeTheReadme},
+                kSeeWhatItRefuses},
         WordsCase{"mount_point", {.stop = Stop::MountPoint}, EBUSY,
-            "\"P\" is a mount point: it cannot be deleted while something is mounted on it" + kNotWiped},
+            "\"P\" is a mount point: what is seen under its name is the content of what is mounted there, and wiping "
+            "it would destroy that content at its source" +
+                kNotWiped},
         WordsCase{"one_other_name", {.stop = Stop::HardLinks, .found = 1}, EMLINK,
             "\"P\" has 1 other name (hard link) sharing its content: wiping it would destroy that content under the "
             "other name too" +
@@ -159,17 +164,20 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
                 kNotWiped},
         WordsCase{"read_only", {.stop = Stop::ReadOnly}, EACCES,
             "\"P\" is read-only" + kNotWiped + " Make it writable first if you mean to wipe it."},
+        WordsCase{"not_writable_for_this_user", {.stop = Stop::ReadOnly, .found = 1}, EACCES,
+            "\"P\" is a file you may not write to" + kNotWiped +
+                " Make it writable for you first if you mean to wipe it."},
         WordsCase{"in_use_before_the_first_pass", {.stop = Stop::InUse}, EBUSY,
             "\"P\" is open in another program" + kNotWiped + " Close it in the other program and wipe it again."},
         WordsCase{"in_use_before_pass_5", {.stop = Stop::InUse, .when = When::inPass(5)}, EBUSY,
             "\"P\" is open in another program, so the wipe stopped before pass 5 of 44 and the file was not deleted. "
             "Close it in the other program and wipe it again. Its content was already overwritten 4 times; the file "
-            "is left in place"},
+            "is left in place."},
         WordsCase{"holes_that_cannot_fit", {.stop = Stop::NoSpaceForHoles, .expected = 1040384, .found = 0}, ENOSPC,
             "\"P\" needs 1040384 bytes more disk space to be overwritten (a sparse file's holes get blocks of their "
             "own), but only 0 bytes are free on its file system" +
                 kNotWiped},
-        WordsCase{"too_large", {.stop = Stop::TooLarge}, EFBIG, "\"P\" is too large to wipe"},
+        WordsCase{"too_large", {.stop = Stop::TooLarge}, EFBIG, "\"P\" is too large to wipe."},
         WordsCase{"changed_as_the_wipe_began", {.stop = Stop::ChangedAtStart}, ESTALE,
             "\"P\" was changed by another program as the wipe began, so nothing was written and the file was not "
             "deleted. Its old content may remain, for example in free space. Wipe it again when the other program "
@@ -182,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
             {.stop = Stop::MovedBeforeDelete, .when = When::after(), .left = Left::NotUnderName}, ENOENT,
             "\"P\" was renamed, moved or deleted by another program during the wipe; the wipe stopped before it was "
             "deleted; nothing was deleted" +
-                kOverwritten + "it is no longer under its name, 2 bytes long (CR LF)"},
+                kOverwritten + "it is no longer under its name, 2 bytes long (CR LF)."},
         WordsCase{"link_replaced_before_its_removal", {.stop = Stop::LinkReplaced, .when = When::after(), .name = "/t"},
             ESTALE,
             "\"P\" was replaced by another file before the link could be removed; the file it led to, \"/t\", was "
@@ -193,18 +201,18 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
             "deleted, and the file now under the link's name could not get it back and is left in its folder as "
             "\".q-3\"."},
         WordsCase{"replaced", {.stop = Stop::Replaced}, ESTALE,
-            "\"P\" was replaced by another file during the wipe; the wipe stopped"},
+            "\"P\" was replaced by another file during the wipe; the wipe stopped."},
         WordsCase{"replaced_before_the_delete",
             {.stop = Stop::ReplacedBeforeDelete, .when = When::after(), .left = Left::NotUnderName}, ESTALE,
             "\"P\" was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was "
             "deleted" +
-                kOverwritten + "it is no longer under its name, 2 bytes long (CR LF)"},
+                kOverwritten + "it is no longer under its name, 2 bytes long (CR LF)."},
         WordsCase{"replaced_before_the_delete_by_a_file_then_stranded",
             {.stop = Stop::ReplacedBeforeDelete, .when = When::after(), .left = Left::NotUnderName, .name = ".q-1"},
             ESTALE,
             "\"P\" was replaced by another file during the wipe; the wipe stopped before it was deleted; nothing was "
             "deleted (the file now under its name was moved to \".q-1\" in the same folder)" +
-                kOverwritten + "it is no longer under its name, 2 bytes long (CR LF)"},
+                kOverwritten + "it is no longer under its name, 2 bytes long (CR LF)."},
         WordsCase{"lengthened_in_pass_6",
             {.stop = Stop::Resized, .when = When::inPass(6), .expected = 8192, .found = 8200}, ESTALE,
             "\"P\" was lengthened from 8192 to 8200 bytes by another program during the wipe (pass 6 of 44)" +
@@ -224,37 +232,37 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
                 overwritten("43 times") + " Close it in the other program and wipe it again."},
         WordsCase{"read_back_differs", {.stop = Stop::ReadBackDiffers, .found = 4096}, EIO,
             "\"P\" did not read back as the last pass wrote it (first difference at byte 4096), so it was not "
-            "deleted"},
+            "deleted."},
         WordsCase{"read_back_short", {.stop = Stop::ReadBackShort, .expected = 8192, .found = 100}, EIO,
-            "\"P\" read back shorter than the last pass wrote it (100 of 8192 bytes), so it was not deleted"},
+            "\"P\" read back shorter than the last pass wrote it (100 of 8192 bytes), so it was not deleted."},
         WordsCase{"attributes_before_the_delete", afterPasses(Call::ReadAttributes, EIO, Left::InPlace), EIO,
             "Cannot read the attributes of \"P\": Input/output error" + kOverwritten +
-                "the file is left in place, 2 bytes long (CR LF)"},
+                "the file is left in place, 2 bytes long (CR LF)."},
         WordsCase{"folder_attributes", Failed(Call::ReadFolderAttributes, EACCES), EACCES,
-            "Cannot read the attributes of the folder of \"P\": Permission denied"},
-        WordsCase{"open", Failed(Call::Open, EACCES), EACCES, "Cannot open \"P\": Permission denied"},
+            "Cannot read the attributes of the folder of \"P\": Permission denied."},
+        WordsCase{"open", Failed(Call::Open, EACCES), EACCES, "Cannot open \"P\": Permission denied."},
         WordsCase{"follow_the_link", Failed(Call::FollowLink, ELOOP), ELOOP,
-            "Cannot follow the link \"P\": Too many levels of symbolic links"},
+            "Cannot follow the link \"P\": Too many levels of symbolic links."},
         WordsCase{"open_the_folder", Failed(Call::OpenFolder, EMFILE), EMFILE,
-            "Cannot open the folder of \"P\": Too many open files"},
+            "Cannot open the folder of \"P\": Too many open files."},
         WordsCase{"open_for_pass_5", Failed(Call::OpenForWriting, EMFILE, When::inPass(5)), EMFILE,
             "Cannot open \"P\" for writing (pass 5 of 44): Too many open files. Its content was already overwritten 4 "
             "times; the file is left in place."},
         WordsCase{"open_without_proc", Failed(Call::OpenForWriting, ENOSYS), ENOSYS,
             "Cannot open \"P\" for writing: /proc is not mounted, and Quellon opens the file it holds through "
-            "/proc/self/fd"},
+            "/proc/self/fd."},
         WordsCase{"file_system", Failed(Call::ReadFileSystem, EIO), EIO,
-            "Cannot read the file system of \"P\": Input/output error"},
+            "Cannot read the file system of \"P\": Input/output error."},
         WordsCase{"mount_options", Failed(Call::ReadMountOptions, EACCES), EACCES,
-            "Cannot read the mount options of \"P\": Permission denied"},
+            "Cannot read the mount options of \"P\": Permission denied."},
         WordsCase{"attribute_flags", Failed(Call::ReadAttributeFlags, EIO), EIO,
-            "Cannot read the attribute flags of \"P\": Input/output error"},
+            "Cannot read the attribute flags of \"P\": Input/output error."},
         WordsCase{"block_map_after_pass_1", Failed(Call::ReadBlockMap, EIO, When::inPass(1)), EIO,
             "Cannot read the block map of \"P\" (pass 1 of 44): Input/output error. Its content was already "
             "overwritten once; the file is left in place."},
         WordsCase{"lease", Failed(Call::CheckInUse, ENOLCK), ENOLCK,
-            "Cannot check whether \"P\" is open in another program: No locks available"},
-        WordsCase{"memory", Failed(Call::AllocateBuffer, ENOMEM), ENOMEM, "Cannot wipe \"P\": Cannot allocate memory"},
+            "Cannot check whether \"P\" is open in another program: No locks available."},
+        WordsCase{"memory", Failed(Call::AllocateBuffer, ENOMEM), ENOMEM, "Cannot wipe \"P\": Cannot allocate memory."},
         WordsCase{"write", Failed(Call::Write, ENOSPC, When::inPass(17)), ENOSPC,
             "Cannot write to \"P\" (pass 17 of 44): No space left on device. Its content was already overwritten 16 "
             "times; the file is left in place."},
@@ -263,24 +271,24 @@ INSTANTIATE_TEST_SUITE_P(Reasons, Words,
             "left in place."},
         WordsCase{"flush_after_the_cut", afterPasses(Call::Flush, EIO, Left::CutNotOnDisk), EIO,
             "Cannot flush \"P\" to the disk: Input/output error" + kOverwritten +
-                "the file is left in place, cut to 2 bytes that may not have reached the disk"},
+                "the file is left in place, cut to 2 bytes that may not have reached the disk."},
         WordsCase{"read_back", afterPasses(Call::ReadBack, EIO, Left::FullLengthNotReadBack), EIO,
             "Cannot read \"P\" back to check the overwrite: Input/output error" + kOverwritten +
-                "the file is left in place at its full length (it was not read back)"},
+                "the file is left in place at its full length (it was not read back)."},
         WordsCase{"truncate", afterPasses(Call::Truncate, EPERM, Left::FullLength), EPERM,
             "Cannot truncate \"P\": Operation not permitted" + kOverwritten +
-                "the file is left in place at its full length"},
+                "the file is left in place at its full length."},
         WordsCase{"close", Failed(Call::Close, EIO, When::inPass(12)), EIO,
             "Cannot close \"P\" (pass 12 of 44): Input/output error. Its content was already overwritten 12 times; "
             "the file is left in place."},
         WordsCase{"delete_with_the_file_stranded", afterPasses(Call::Delete, EACCES, Left::InFolderAs, ".q-2"), EACCES,
             "Cannot delete \"P\": Permission denied" + kOverwritten +
-                "the file is left in its folder as \".q-2\", 2 bytes long (CR LF)"},
+                "the file is left in its folder as \".q-2\", 2 bytes long (CR LF)."},
         WordsCase{"folder_flush", afterPasses(Call::FlushFolder, EIO, Left::Unsaid), EIO,
             "Cannot flush the folder of \"P\" to the disk: Input/output error. The file was overwritten 44 times and "
-            "deleted; the delete may not have reached the disk"},
+            "deleted; the delete may not have reached the disk."},
         WordsCase{"link_after_its_file", afterPasses(Call::DeleteLink, EACCES, Left::Unsaid, "/srv/t"), EACCES,
-            "Cannot delete the link \"P\" after its file \"/srv/t\" was wiped and deleted: Permission denied"}),
+            "Cannot delete the link \"P\" after its file \"/srv/t\" was wiped and deleted: Permission denied."}),
     RowName<WordsCase>);
 
 TEST(ShowErrorReport, ShowsOneErrorBoxTitledError)

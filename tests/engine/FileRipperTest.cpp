@@ -278,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, WipeRefusal,
                 return d.file("read-only");
             },
             {}, {.stop = Stop::ReadOnly}},
-        RefusalCase{"file_not_writable", plainFile, {FsCall::Access, 1, EACCES}, {.stop = Stop::ReadOnly}},
+        RefusalCase{"file_not_writable", plainFile, {FsCall::Access, 1, EACCES}, {.stop = Stop::ReadOnly, .found = 1}},
         RefusalCase{"file_that_is_a_mount_point",
             [](const TempDir& d, std::string& skip) {
                 // The same bytes in both, so that the folder reads the same with or without the mount.
