@@ -66,11 +66,9 @@ public:
         return std::nullopt;
     }
 
-    // Gives the descriptor back its usual status flags.
+    // Gives the descriptor back its usual status flags (again, where the cache was already used).
     [[nodiscard]] std::optional<StopReason> finish()
     {
-        if (!direct_)
-            return std::nullopt;
         if (int rc = files_.SetStatusFlags(fd_, kCachedFlags); rc < 0)
             return failed(-rc);
         return std::nullopt;
