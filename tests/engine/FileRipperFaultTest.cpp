@@ -637,6 +637,17 @@ INSTANTIATE_TEST_SUITE_P(
                      .when = kAfter,
                      .left = Left::FullLengthNotReadBack},
                  keptOverwritten},
+        RaceCase{"read_back_falls_back_to_the_cache_and_cannot_leave_direct_io", kSmall,
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     files.failOn({FsCall::Read, 1, EINVAL});
+                     files.failOn({FsCall::SetFlags, 2, EBADF});
+                 },
+                 StopReason{.stop = Stop::CallFailed,
+                     .call = Call::ReadBack,
+                     .err = EBADF,
+                     .when = kAfter,
+                     .left = Left::FullLengthNotReadBack},
+                 keptOverwritten},
         // A folder that may be searched but not read cannot be opened to be flushed: the file's own
         // inode is flushed after the delete instead, through a descriptor of its own.
         RaceCase{"in_a_folder_that_may_be_searched_but_not_read", kSmall,
