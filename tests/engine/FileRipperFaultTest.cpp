@@ -480,6 +480,14 @@ INSTANTIATE_TEST_SUITE_P(
         RaceCase{"opened_for_writing_or_truncated_during_pass_1", kSmall, leaseBrokenTo(F_UNLCK, 1),
                  StopReason{.stop = Stop::OpenedForWriting, .when = When::inPass(1)},
                  keptOverwritten},
+        // A file of several write buffers: the lease is looked at after each buffer, so the pass stops
+        // there, before its remaining writes and its flush.
+        RaceCase{"opened_for_writing_after_the_first_buffer_of_a_pass", kLarge, leaseBrokenTo(F_UNLCK, 1),
+                 StopReason{.stop = Stop::OpenedForWriting, .when = When::inPass(1)},
+                 [](FaultyFileSystem& files, const TempDir&, const std::string&) {
+                     EXPECT_EQ(files.count(FsCall::Write), 1);
+                     EXPECT_EQ(files.count(FsCall::Sync), 0);
+                 }},
         RaceCase{"opened_for_writing_or_truncated_during_the_last_pass", kSmall, leaseBrokenTo(F_UNLCK, 2),
                  StopReason{.stop = Stop::OpenedForWriting, .when = When::inPass(44)}, keptOverwritten},
         RaceCase{"opened_for_reading_during_a_pass_an_indexer_say", kSmall, leaseBrokenTo(F_RDLCK, 1), std::nullopt},
