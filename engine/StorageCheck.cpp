@@ -311,11 +311,9 @@ std::optional<MountInfoLine> ParseMountInfoLine(std::string_view line)
             ++at;
         return line.substr(start, at - start);
     };
-    for (std::string_view& field : head) {
+    // A line cut short leaves empty fields, and then no separator is found below.
+    for (std::string_view& field : head)
         field = nextField();
-        if (field.empty())
-            return std::nullopt;
-    }
     std::string_view field;
     do {
         field = nextField();

@@ -184,6 +184,9 @@ INSTANTIATE_TEST_SUITE_P(Lines, MountInfoParsing,
         MountLineCase{"a_line_cut_short", "26 1 254:0 / /", false, 0, 0, "", ""},
         MountLineCase{"no_separator", "26 1 254:0 / / rw ext4 disk0 rw", false, 0, 0, "", ""},
         MountLineCase{"a_device_that_is_not_a_number", "26 1 x:0 / / rw - ext4 disk0 rw", false, 0, 0, "", ""},
+        MountLineCase{"a_device_without_a_colon", "26 1 2540 / / rw - ext4 disk0 rw", false, 0, 0, "", ""},
+        MountLineCase{"a_device_without_its_major_number", "26 1 :5 / / rw - ext4 disk0 rw", false, 0, 0, "", ""},
+        MountLineCase{"a_device_without_its_minor_number", "26 1 5: / / rw - ext4 disk0 rw", false, 0, 0, "", ""},
         MountLineCase{"an_empty_line", "", false, 0, 0, "", ""}),
     RowName<MountLineCase>);
 
