@@ -33,6 +33,8 @@ export DM_DISABLE_UDEV=1
 rows=$(
     cat <<'EOF'
 ext4_ordered    32   mkfs.ext4:-q:-F:-b:4096:-E:nodiscard,lazy_itable_init=0,lazy_journal_init=0  ext4  data=ordered
+ext4_writeback  32   mkfs.ext4:-q:-F:-b:4096:-E:nodiscard,lazy_itable_init=0,lazy_journal_init=0  ext4  data=writeback
+xfs             300  mkfs.xfs:-q:-f:-K                                                  xfs   defaults
 EOF
 )
 
@@ -72,7 +74,7 @@ row() { # NAME MIB MKFS TYPE OPTIONS; sets detail, returns 0 pass, 1 fail, 2 ski
 
     local points
     python3 "$here/replay-log.py" "$dir/log" --size $((mib << 20)) --after-mark ready --until-mark done \
-        --type "$type" --mount "$dir/mnt" --snapshot "$dir/snapshot" --secret "$scratch/secret" \
+        --type "$type" --options "$opts" --mount "$dir/mnt" --snapshot "$dir/snapshot" --secret "$scratch/secret" \
         --name secret.txt --prefix QLNPCUT- | tee "$dir/points"
     rc=${PIPESTATUS[0]}
     points=$(grep -c '^[A-Z]* point ' "$dir/points")
