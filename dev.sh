@@ -27,7 +27,7 @@ package_packages=(dpkg-dev file)
 bench_packages=(coreutils time)
 # The VM tier: qemu, Debian's kernel, the initramfs' busybox, and the mkfs tools of its rows.
 vm_packages=(qemu-system-x86 linux-image-amd64 busybox-static cpio kmod dosfstools exfatprogs f2fs-tools
-    nilfs-tools ntfs-3g fuse3 dmsetup)
+    nilfs-tools ntfs-3g fuse3 dmsetup python3)
 
 install_missing() {
     local missing=() p
