@@ -337,7 +337,7 @@ const DesktopRow kDesktops[] = {
 
 class OnDesktop : public ::testing::TestWithParam<DesktopRow> {};
 
-// The layout table and the window again, in a run of these tests of their own on that desktop.
+// The layout table, the window and the progress dialog again, in a run of these tests of their own on that desktop.
 TEST_P(OnDesktop, EveryControlInProportionAndNothingClipped)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -347,7 +347,8 @@ TEST_P(OnDesktop, EveryControlInProportionAndNothingClipped)
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::MergedChannels);
     run.start(QCoreApplication::applicationFilePath(),
-        {QStringLiteral("--gtest_filter=EveryControl/*:EveryCaption/*:LayoutTest.WindowHasItsTitleIconAndFixedSize")});
+        {QStringLiteral("--gtest_filter=EveryControl/*:EveryCaption/*:LayoutTest.WindowHasItsTitleIconAndFixedSize:"
+                        "PointSizes/ProgressDialogFontTest.*")});
     ASSERT_TRUE(run.waitForFinished(50000));
     const QString output = QString::fromLocal8Bit(run.readAll());
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
