@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
@@ -21,6 +22,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -337,10 +339,18 @@ const DesktopRow kDesktops[] = {
 
 class OnDesktop : public ::testing::TestWithParam<DesktopRow> {};
 
-// The layout table, the window and the progress dialog again, in a run of these tests of their own on that desktop.
+// The layout table, the window, the progress dialog and the boxes again, in a run of these tests of their own on that
+// desktop.
 TEST_P(OnDesktop, EveryControlInProportionAndNothingClipped)
 {
+    // A 4K screen, as scaled desktops have: a box at a large font may then grow as wide as its lines.
+    const QTemporaryDir dir;
+    QFile screens(dir.filePath(QStringLiteral("screens.json")));
+    ASSERT_TRUE(screens.open(QIODevice::WriteOnly));
+    screens.write(R"({"screens": [{"name": "4K", "width": 3840, "height": 2160, "logicalDpi": 96, "dpr": 1}]})");
+    screens.close();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + screens.fileName());
     for (const QString& setting : QString::fromLatin1(GetParam().environment).split(QLatin1Char(' ')))
         environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     QProcess run;
@@ -348,7 +358,7 @@ TEST_P(OnDesktop, EveryControlInProportionAndNothingClipped)
     run.setProcessChannelMode(QProcess::MergedChannels);
     run.start(QCoreApplication::applicationFilePath(),
         {QStringLiteral("--gtest_filter=EveryControl/*:EveryCaption/*:LayoutTest.WindowHasItsTitleIconAndFixedSize:"
-                        "PointSizes/ProgressDialogFontTest.*")});
+                        "PointSizes/ProgressDialogFontTest.*:RealMessageBox.*")});
     ASSERT_TRUE(run.waitForFinished(50000));
     const QString output = QString::fromLocal8Bit(run.readAll());
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
