@@ -33,9 +33,15 @@ namespace quellon {
 
 namespace {
 
-// The emphasised captions are 9.75 pt in the window's face. The default font is the desktop's,
-// made smaller a quarter point at a time (down to 6 pt) only as far as needed for every default
-// caption to fit; a narrower width of the same face is preferred where it lets the text stay larger.
+// The layout was drawn for the desktop font of its day, 8 pt, at 96 DPI. Qt's own default face, 9 pt
+// sans-serif (what a Debian desktop gives a program that sets none), stands in for it: at that size
+// and 96 DPI the window is 15 twips to a pixel, and other sizes scale it in proportion.
+constexpr qreal kDrawnForPointSize = 9.0;
+constexpr qreal kDrawnForDpi = 96.0;
+
+// The emphasised captions are 9.75 pt in the window's face at the default desktop font. The default font is the
+// desktop's, made smaller a quarter point at a time (down to 6 pt) only as far as needed for every default caption to
+// fit; a narrower width of the same face is preferred where it lets the text stay larger.
 constexpr qreal kEmphasisPointSize = 9.75;
 constexpr qreal kSmallestPointSize = 6.0;
 constexpr qreal kPointStep = 0.25;
@@ -151,7 +157,7 @@ QColor ReadableOn(const QColor& colour, const QColor& background)
 // On a dark background its red is lightened like the warning's.
 class Picture final : public QLabel {
 public:
-    explicit Picture(QWidget* parent) : QLabel(parent) { Draw(); }
+    Picture(QWidget* parent, double scale) : QLabel(parent), scale_(scale) { Draw(); }
 
 protected:
     void changeEvent(QEvent* event) override
@@ -174,11 +180,12 @@ private:
     void Draw()
     {
         drawnFor_ = devicePixelRatioF();
-        const char* file = drawnFor_ <= 1 ? ":/quellon/wipe.png"
-            : drawnFor_ <= 2              ? ":/quellon/wipe@2x.png"
-                                          : ":/quellon/wipe@3x.png";
+        const double pixels = drawnFor_ * scale_;
+        const char* file = pixels <= 1 ? ":/quellon/wipe.png"
+            : pixels <= 2              ? ":/quellon/wipe@2x.png"
+                                       : ":/quellon/wipe@3x.png";
         QImage drawn{QLatin1String(file)};
-        const QSize wanted(qRound(kNaturalSize.width() * drawnFor_), qRound(kNaturalSize.height() * drawnFor_));
+        const QSize wanted(qRound(kNaturalSize.width() * pixels), qRound(kNaturalSize.height() * pixels));
         if (drawn.size() != wanted) {
             // Reduced in full colour: smooth scaling of the palette image crashes this Qt (6.4).
             drawn = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied)
@@ -195,6 +202,7 @@ private:
         setPixmap(QPixmap::fromImage(drawn));
     }
 
+    double scale_;
     qreal drawnFor_ = 0;
 };
 
@@ -253,6 +261,14 @@ double ContrastRatio(const QColor& a, const QColor& b)
     return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
 }
 
+DesktopScale ScaleFor(const QFont& desktopFont, double fontDpi)
+{
+    const double points =
+        desktopFont.pointSizeF() > 0 ? desktopFont.pointSizeF() : desktopFont.pixelSize() * 72.0 / fontDpi;
+    const double fonts = points > 0 ? points / kDrawnForPointSize : 1.0;
+    return {fonts, fonts * fontDpi / kDrawnForDpi};
+}
+
 QIcon WindowIcon()
 {
     QIcon icon;
@@ -263,9 +279,9 @@ QIcon WindowIcon()
     return icon;
 }
 
-QLabel* NewPicture(QWidget* parent)
+QLabel* NewPicture(QWidget* parent, double scale)
 {
-    return new Picture(parent);
+    return new Picture(parent, scale);
 }
 
 void InstallAddressAccessible()
@@ -280,11 +296,13 @@ void InstallAddressAccessible()
 void ApplyFonts(const WindowControls& c)
 {
     QWidget& window = c.window;
-    // 9.75 pt stays; only where a caption would not fit is a narrower width of the face used.
-    const auto emphasis = [&window](QFont::Weight weight, const std::vector<Caption>& captions) {
+    // 9.75 pt, in proportion to the desktop font, stays; only where a caption would not fit is a
+    // narrower width of the face used.
+    const double size = kEmphasisPointSize * c.scale.fonts;
+    const auto emphasis = [&window, size](QFont::Weight weight, const std::vector<Caption>& captions) {
         QFont font = window.font();
         font.setStyleHint(QFont::SansSerif);
-        font.setPointSizeF(kEmphasisPointSize);
+        font.setPointSizeF(size);
         font.setWeight(weight);
         for (const int width : kWidths) {
             font.setStretch(width);

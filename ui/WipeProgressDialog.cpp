@@ -61,9 +61,12 @@ WipeProgressDialog::WipeProgressDialog(QWidget* parent)
     layout->addWidget(overall_);
     layout->addWidget(amounts_);
     layout->addLayout(buttons);
+    // The longest line measured as the label lays it out: at a fractional font size (a scaled screen,
+    // a large font) the sum of whole-pixel advances can fall a pixel short of it.
+    amounts_->setText(QLatin1String(kLongestAmounts));
     const QMargins margins = layout->contentsMargins();
-    setFixedWidth(std::max(kWidth,
-        amounts_->fontMetrics().horizontalAdvance(QLatin1String(kLongestAmounts)) + margins.left() + margins.right()));
+    setFixedWidth(std::max(kWidth, amounts_->sizeHint().width() + margins.left() + margins.right()));
+    amounts_->clear();
 }
 
 void WipeProgressDialog::ShowProgress(

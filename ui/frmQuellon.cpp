@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <optional>
 #include <set>
 #include <string>
@@ -46,13 +47,8 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kPlacingLooks = 20;
 constexpr int kPlacingLookMs = 50;
 
-// The window is laid out in twips; 15 twips make one device-independent pixel.
-constexpr int kTwipsPerPixel = 15;
-
-QRect Twips(int left, int top, int width, int height)
-{
-    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel};
-}
+// The window is laid out in twips; 15 twips make one pixel at the default desktop font and 96 DPI.
+constexpr double kTwipsPerPixel = 15;
 
 template <typename Control>
 Control* Place(QWidget* parent, const char* name, const QRect& geometry)
@@ -134,7 +130,7 @@ frmQuellon::frmQuellon(const WindowServices& services, QWidget* parent)
           Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       messages_(services.messages), engineMessages_(services.messages, *this), File(services.File),
-      links_(services.links), files_(services.files)
+      links_(services.links), files_(services.files), scale_(ScaleFor(QApplication::font(), logicalDpiY()))
 {
     setObjectName(QStringLiteral("frmQuellon"));
     InstallAddressAccessible(); // before any control exists
@@ -189,16 +185,25 @@ void frmQuellon::BuildLayout()
     Label4 = PlaceLabel(this, "Label4", QString::fromLatin1(kSupportAddress), Twips(120, 6000, 2535, 255));
     Label4->setCursor(Qt::PointingHandCursor);
 
-    Image1 = NewPicture(this);
+    Image1 = NewPicture(this, scale_.pixels);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(Twips(5640, 3360, 2340, 2355));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
+QRect frmQuellon::Twips(int left, int top, int width, int height) const
+{
+    // Each edge to its nearest pixel, so that what meets in the layout still meets at any scale.
+    const auto pixels = [this](int twips) {
+        return static_cast<int>(std::lround(twips * scale_.pixels / kTwipsPerPixel));
+    };
+    return {QPoint(pixels(left), pixels(top)), QPoint(pixels(left + width) - 1, pixels(top + height) - 1)};
+}
+
 WindowControls frmQuellon::Controls()
 {
     return {*this, *Label1, *List1, *Remove, *BROWSE, *CLEARbtn, *Delete, *Quit, *Label2, *optcls, *Label3, *Label4,
-        *Image1};
+        *Image1, scale_};
 }
 
 void frmQuellon::OrderTabStops()

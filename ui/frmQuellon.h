@@ -110,6 +110,8 @@ private:
 
     // Every control in its place, with its caption, inside a window of fixed size (laid out in twips).
     void BuildLayout();
+    // A place of the layout, in twips, in the window's pixels at the desktop's scale.
+    [[nodiscard]] QRect Twips(int left, int top, int width, int height) const;
     // The controls whose look WindowLook sets.
     [[nodiscard]] WindowControls Controls();
     // Tab's way through the controls, starting from the list, which takes the focus.
@@ -127,6 +129,7 @@ private:
     OpenFileDialog& File;
     LinkOpener& links_;
     FileSystem& files_;
+    DesktopScale scale_; // the desktop's font against the one the layout was drawn for
     std::unique_ptr<FileRipper> Ripper;
     bool closeRequested_ = false; // a close request came during the run under way
     bool centred_ = false;        // centred with its window manager's frame, once, when first shown

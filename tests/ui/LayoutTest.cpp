@@ -9,6 +9,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
@@ -17,11 +19,14 @@
 #include <QListWidget>
 #include <QPalette>
 #include <QPixmap>
+#include <QProcess>
 #include <QPushButton>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -40,7 +45,7 @@ enum class Face {
 struct ControlRow {
     const char* name;
     const char* parent;
-    QRect geometry; // in pixels: the twips of the layout divided by 15
+    QRect geometry; // in pixels at the default desktop: the twips of the layout divided by 15
     const char* caption;
     Face face;
     std::optional<QColor> textColour; // on a light background; on a dark one a lighter colour that reads
@@ -89,6 +94,15 @@ class ControlLayout : public WindowTest, public ::testing::WithParamInterface<Co
 class CaptionFit : public ControlLayout {};
 class TextColour : public ControlLayout {};
 
+// A place of the table on the desktop under test: each edge where the table has it, times the
+// expected scale, to the nearest pixel.
+QRect Scaled(const QRect& place)
+{
+    const auto at = [](int pixels) { return static_cast<int>(std::lround(pixels * ExpectedScale())); };
+    return {QPoint(at(place.left()), at(place.top())),
+        QPoint(at(place.x() + place.width()) - 1, at(place.y() + place.height()) - 1)};
+}
+
 template <typename Keep>
 std::vector<ControlRow> RowsWhere(Keep keep)
 {
@@ -103,7 +117,7 @@ TEST_P(ControlLayout, StandsInPlaceWithItsCaptionFaceAndColour)
     auto* control = child<QWidget>(row.name);
     ASSERT_NE(control, nullptr);
 
-    EXPECT_EQ(control->geometry(), row.geometry);
+    EXPECT_EQ(control->geometry(), Scaled(row.geometry));
     ASSERT_NE(control->parentWidget(), nullptr);
     EXPECT_EQ(control->parentWidget()->objectName(), QLatin1String(row.parent));
     if (row.caption != nullptr) {
@@ -126,7 +140,8 @@ TEST_P(ControlLayout, StandsInPlaceWithItsCaptionFaceAndColour)
     case Face::Bold975:
     case Face::Regular975:
         EXPECT_EQ(font.weight(), row.face == Face::Bold975 ? QFont::Bold : QFont::Normal);
-        EXPECT_EQ(font.pointSizeF(), 9.75);
+        // 9.75 pt at 96 DPI on the default desktop, in proportion on any other.
+        EXPECT_NEAR(font.pointSizeF() * control->logicalDpiY() / 96, 9.75 * ExpectedScale(), 1e-9);
         break;
     }
     const QColor text = control->palette().color(QPalette::WindowText);
@@ -276,9 +291,11 @@ INSTANTIATE_TEST_SUITE_P(EveryColouredCaption, TextColour,
 TEST_F(LayoutTest, WindowHasItsTitleIconAndFixedSize)
 {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Quellon v 1.0"));
-    EXPECT_EQ(window->size(), QSize(539, 416));
-    EXPECT_EQ(window->minimumSize(), QSize(539, 416));
-    EXPECT_EQ(window->maximumSize(), QSize(539, 416));
+    const QSize fixed = Scaled({0, 0, 539, 416}).size();
+    EXPECT_EQ(window->size(), fixed);
+    EXPECT_EQ(window->minimumSize(), fixed);
+    EXPECT_EQ(window->maximumSize(), fixed);
+    EXPECT_EQ(window->devicePixelRatioF(), ExpectedPixelRatio());
     const QList<QSize> iconSizes = window->windowIcon().availableSizes();
     EXPECT_TRUE(iconSizes.contains(QSize(16, 16)));
     EXPECT_TRUE(iconSizes.contains(QSize(32, 32)));
@@ -295,10 +312,60 @@ TEST_F(LayoutTest, WindowHasItsTitleIconAndFixedSize)
     auto* picture = child<QLabel>("Image1");
     ASSERT_NE(picture, nullptr);
     picture->repaint();
-    EXPECT_NEAR(picture->pixmap().deviceIndependentSize().width(), 156, 0.5);
-    EXPECT_NEAR(picture->pixmap().deviceIndependentSize().height(), 157, 0.5);
+    EXPECT_NEAR(picture->pixmap().deviceIndependentSize().width(), 156 * ExpectedScale(), 0.5);
+    EXPECT_NEAR(picture->pixmap().deviceIndependentSize().height(), 157 * ExpectedScale(), 0.5);
     EXPECT_EQ(picture->pixmap().devicePixelRatio(), picture->devicePixelRatioF());
 }
+
+struct DesktopRow {
+    const char* name;
+    const char* environment; // for a run of its own: Qt's settings, the font, and what to expect
+};
+
+// A larger application font, a higher font DPI (which Qt scales the screen for, unless told not to)
+// and screens scaled by Qt: the window keeps its proportions, Qt's scaling is not applied twice.
+const DesktopRow kDesktops[] = {
+    {"Font10pt", "QUELLON_TEST_FONT_PT=10 QUELLON_TEST_SCALE=10/9"},
+    {"Font12pt", "QUELLON_TEST_FONT_PT=12 QUELLON_TEST_SCALE=12/9"},
+    {"Font14pt", "QUELLON_TEST_FONT_PT=14 QUELLON_TEST_SCALE=14/9"},
+    {"FontDpi120", "QT_FONT_DPI=120 QUELLON_TEST_PIXEL_RATIO=1.25"},
+    {"FontDpi144", "QT_FONT_DPI=144 QUELLON_TEST_PIXEL_RATIO=1.5"},
+    {"FontDpi120WithoutQtScaling", "QT_ENABLE_HIGHDPI_SCALING=0 QT_FONT_DPI=120 QUELLON_TEST_SCALE=120/96"},
+    {"FontDpi144WithoutQtScaling", "QT_ENABLE_HIGHDPI_SCALING=0 QT_FONT_DPI=144 QUELLON_TEST_SCALE=144/96"},
+    {"Scale1_5", "QT_SCALE_FACTOR=1.5 QUELLON_TEST_PIXEL_RATIO=1.5"},
+    {"Scale2", "QT_SCALE_FACTOR=2 QUELLON_TEST_PIXEL_RATIO=2"},
+    {"Scale2Font14pt", "QT_SCALE_FACTOR=2 QUELLON_TEST_PIXEL_RATIO=2 QUELLON_TEST_FONT_PT=14 QUELLON_TEST_SCALE=14/9"},
+};
+
+class OnDesktop : public ::testing::TestWithParam<DesktopRow> {};
+
+// The layout table, the window, the progress dialog and the boxes again, in a run of these tests of their own on that
+// desktop.
+TEST_P(OnDesktop, EveryControlInProportionAndNothingClipped)
+{
+    // A 4K screen, as scaled desktops have: a box at a large font may then grow as wide as its lines.
+    const QTemporaryDir dir;
+    QFile screens(dir.filePath(QStringLiteral("screens.json")));
+    ASSERT_TRUE(screens.open(QIODevice::WriteOnly));
+    screens.write(R"({"screens": [{"name": "4K", "width": 3840, "height": 2160, "logicalDpi": 96, "dpr": 1}]})");
+    screens.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + screens.fileName());
+    for (const QString& setting : QString::fromLatin1(GetParam().environment).split(QLatin1Char(' ')))
+        environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    QProcess run;
+    run.setProcessEnvironment(environment);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--gtest_filter=EveryControl/*:EveryCaption/*:LayoutTest.WindowHasItsTitleIconAndFixedSize:"
+                        "PointSizes/ProgressDialogFontTest.*:RealMessageBox.*")});
+    ASSERT_TRUE(run.waitForFinished(50000));
+    const QString output = QString::fromLocal8Bit(run.readAll());
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    EXPECT_FALSE(output.contains(QLatin1String("[  PASSED  ] 0 tests"))) << output.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, OnDesktop, ::testing::ValuesIn(kDesktops), RowName<DesktopRow>);
 
 struct PlacementRow {
     const char* name;

@@ -320,7 +320,7 @@ TEST_P(ProgressDialogFontTest, LongestAmountsFitUnclipped)
         const auto* amounts = dialog.findChild<QLabel*>(QStringLiteral("amounts"));
         ASSERT_NE(amounts, nullptr);
         EXPECT_GE(amounts->width(), amounts->sizeHint().width()) << GetParam() << " pt";
-        if (GetParam() <= 10) {
+        if (GetParam() <= 10 && dialog.logicalDpiY() == 96) {
             EXPECT_EQ(dialog.width(), 440) << "as before at the usual sizes";
         }
     }

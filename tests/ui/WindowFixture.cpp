@@ -47,6 +47,26 @@ std::string WatchingMessageBox::Prompts() const
     return failure;
 }
 
+namespace {
+// A number of the environment, written as a decimal or a fraction ("14/9"); `otherwise` when unset.
+double FromEnvironment(const char* name, double otherwise)
+{
+    const QStringList parts = qEnvironmentVariable(name).split(QLatin1Char('/'));
+    return parts.constFirst().isEmpty()
+        ? otherwise
+        : parts.constFirst().toDouble() / parts.value(1, QStringLiteral("1")).toDouble();
+}
+} // namespace
+
+double ExpectedScale()
+{
+    return FromEnvironment("QUELLON_TEST_SCALE", 1);
+}
+double ExpectedPixelRatio()
+{
+    return FromEnvironment("QUELLON_TEST_PIXEL_RATIO", 1);
+}
+
 void ScriptedDialog::ShowOpen()
 {
     uses.push_back({DialogTitle, Flags, Filter});

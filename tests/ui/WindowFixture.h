@@ -116,6 +116,13 @@ protected:
 
 [[nodiscard]] bool Exists(const std::string& path);
 
+// The desktop these tests run on, as the run of them on another desktop (LayoutTest's Desktops)
+// sets it: the application font's size, the window's expected scale against the layout's own
+// pixels and Qt's device pixel ratio. Unset: Qt's default font, 1 and 1.
+inline constexpr const char* kFontSizeVariable = "QUELLON_TEST_FONT_PT";
+[[nodiscard]] double ExpectedScale();
+[[nodiscard]] double ExpectedPixelRatio();
+
 // Runs `work` on the UI thread and waits for it: hooks of the file system run on the wipe's worker
 // thread, and widgets may be looked at only from the UI thread.
 void OnUiThread(const std::function<void()>& work);

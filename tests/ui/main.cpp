@@ -22,5 +22,10 @@ int main(int argc, char* argv[])
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
     QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(quellon::testing::kFontSizeVariable)) {
+        QFont font = QApplication::font();
+        font.setPointSizeF(qEnvironmentVariable(quellon::testing::kFontSizeVariable).toDouble());
+        QApplication::setFont(font);
+    }
     return RUN_ALL_TESTS();
 }
