@@ -316,14 +316,17 @@ std::string broken(const Scene& scene, WipeOutcome outcome, const RecordingMessa
 // wipe flushes 44 times, and a flush that reaches a disk would make the sweep take many minutes.
 class RaceSweep : public ::testing::TestWithParam<Adversary> {
 protected:
-    static void SetUpTestSuite()
+    static void SetUpTestSuite() { setUpImage("mkfs.ext4 -q -F -b 4096"); }
+
+    // The suite's image, made with `mkfs`.
+    static void setUpImage(const char* mkfs)
     {
         unavailable = LoopImage::whyUnavailable("mkfs.ext4");
         if (!unavailable.empty())
             return;
         std::error_code ec;
         dir = fs::is_directory("/dev/shm", ec) ? std::make_unique<TempDir>("/dev/shm") : std::make_unique<TempDir>();
-        image = std::make_unique<LoopImage>(dir->path().string(), 64, "mkfs.ext4 -q -F -b 4096", "");
+        image = std::make_unique<LoopImage>(dir->path().string(), 64, mkfs, "");
     }
 
     static void TearDownTestSuite()
@@ -507,15 +510,7 @@ INSTANTIATE_TEST_SUITE_P(OtherPrograms, RaceSweep, ::testing::ValuesIn(kAdversar
 // size changes neither its size nor, within the tick, its change time. Only the block map can tell.
 class CoarseTimesRaceSweep : public RaceSweep {
 protected:
-    static void SetUpTestSuite()
-    {
-        unavailable = LoopImage::whyUnavailable("mkfs.ext4");
-        if (!unavailable.empty())
-            return;
-        std::error_code ec;
-        dir = fs::is_directory("/dev/shm", ec) ? std::make_unique<TempDir>("/dev/shm") : std::make_unique<TempDir>();
-        image = std::make_unique<LoopImage>(dir->path().string(), 64, "mkfs.ext4 -q -F -b 4096 -I 128", "");
-    }
+    static void SetUpTestSuite() { setUpImage("mkfs.ext4 -q -F -b 4096 -I 128"); }
 };
 
 TEST_P(CoarseTimesRaceSweep, WithoutLeasesTrueSuccessOrOneReportFromTheFirstMap)
