@@ -25,11 +25,6 @@ constexpr std::size_t kMaxBuffer = std::size_t{8} << 20;
 constexpr std::uint64_t kWriteBehind = std::uint64_t{32} << 20;
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
-std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
-{
-    return (value + step - 1) / step * step;
-}
-
 } // namespace
 
 std::optional<StopReason> PassWriter::plan(std::uint64_t extent)

@@ -19,11 +19,6 @@ namespace {
 
 using detail::kPageSize;
 
-std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
-{
-    return (value + step - 1) / step * step;
-}
-
 std::uint64_t sizeOf(const struct stat& st)
 {
     return st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -80,7 +75,7 @@ std::optional<StopReason> refusalOnceOpened(const FileFacts& facts)
     // if they cannot all fit, rather than fill the disk and stop halfway. A file without holes
     // needs at most the slack of its last block, which its last block already has.
     const std::uint64_t allocated = st.st_blocks > 0 ? static_cast<std::uint64_t>(st.st_blocks) * 512 : 0;
-    const std::uint64_t needed = roundUp(length, block);
+    const std::uint64_t needed = detail::roundUp(length, block);
     const std::uint64_t free = facts.storage.freeBytes;
     if (needed > allocated && needed - allocated > free)
         return StopReason{.stop = Stop::NoSpaceForHoles, .expected = needed - allocated, .found = free};
@@ -126,7 +121,7 @@ std::optional<StopReason> GatherAfterOpening(FileSystem& files, int fd, const Bl
 std::uint64_t PassExtent(const FileFacts& facts)
 {
     const std::uint64_t length = sizeOf(facts.opened);
-    const std::uint64_t extent = roundUp(std::max<std::uint64_t>(length, kLongestPattern), blockOf(facts));
+    const std::uint64_t extent = detail::roundUp(std::max<std::uint64_t>(length, kLongestPattern), blockOf(facts));
     // An empty file holds no data to overwrite: on a full disk its passes write nothing.
     if (length == 0 && facts.opened.st_blocks == 0 && facts.storage.freeBytes < extent)
         return 0;

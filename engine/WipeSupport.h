@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,6 +20,12 @@
 namespace quellon::detail {
 
 inline constexpr std::size_t kPageSize = 4096;
+
+// `value` rounded up to a multiple of `step`.
+inline constexpr std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
+{
+    return (value + step - 1) / step * step;
+}
 
 // The errors with which a file system says it does not offer an ioctl at all.
 inline bool NotOffered(int err)
